@@ -1,0 +1,241 @@
+#include "minxl/minxl.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace MinXL;
+namespace fs = std::filesystem;
+
+namespace {
+
+t_xml_node parse(std::string_view text) {
+    t_xml_node n("_EMPTY_", "");
+    n.parse_string(text);
+    return n;
+}
+
+std::string read_all(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        path = fs::temp_directory_path() / ("minxl-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+} // namespace
+
+TEST(MinXLNode, KeyRuleOnConstruction) {
+    EXPECT_THROW(t_xml_node("", ""), ex_invalid_key);
+    EXPECT_THROW(t_xml_node("a:b", ""), ex_invalid_key);
+    EXPECT_THROW(t_xml_node("a/b", ""), ex_invalid_key);
+    EXPECT_NO_THROW(t_xml_node("with space\tand tab", ""));
+    EXPECT_STREQ(ex_invalid_key().what(), "Invalid key string");
+    EXPECT_STREQ(ex_attribute_already_exist().what(), "Attribute already exist");
+    EXPECT_STREQ(ex_invalid_attribute_index().what(), "Invalid attribute index");
+    EXPECT_STREQ(ex_invalid_child_index().what(), "Invalid child index");
+    EXPECT_STREQ(ex_invalid_xml_format().what(), "Invalid XML format");
+}
+
+TEST(MinXLNode, IndexChecksAndAttributes) {
+    t_xml_node n("root", "");
+    EXPECT_THROW(n.child(0), ex_invalid_child_index);
+    EXPECT_THROW(n.last_child(), ex_invalid_child_index);
+    n.add_child(t_xml_node("a", "1"));
+    n.add_child(t_xml_node("b", "2"));
+    EXPECT_EQ(n.child_count(), 2u);
+    EXPECT_EQ(n.last_child().node_name(), "b");
+    EXPECT_THROW(n.child(2), ex_invalid_child_index);
+
+    n.add_attribute("x", "1");
+    n.add_attribute("", "attribute names skip the key rule");
+    EXPECT_THROW(n.add_attribute("x", "2"), ex_attribute_already_exist);
+    EXPECT_EQ(n.attribute_count(), 2u);
+    EXPECT_EQ(n.attribute_value(0), "1");
+    EXPECT_THROW(n.attribute_value(2), ex_invalid_attribute_index);
+    EXPECT_THROW(n.attribute_name(2), ex_invalid_attribute_index);
+}
+
+TEST(MinXLNode, CopiesAreDeepAndAssignmentReplacesChildren) {
+    t_xml_node a("a", "t");
+    a.add_child(t_xml_node("c1", "x"));
+    t_xml_node b(a);
+    b.child(0).node_text() = "changed";
+    EXPECT_EQ(a.child(0).node_text(), "x");
+
+    t_xml_node c("c", "");
+    c.add_child(t_xml_node("old1", ""));
+    c.add_child(t_xml_node("old2", ""));
+    c = a;
+    EXPECT_EQ(c.node_name(), "a");
+    ASSERT_EQ(c.child_count(), 1u);
+    EXPECT_EQ(c.child(0).node_name(), "c1");
+    c = c; // self-assignment keeps everything
+    EXPECT_EQ(c.child_count(), 1u);
+
+    // Assigning a node from its own subtree must not read freed children.
+    t_xml_node d("d", "");
+    t_xml_node inner("inner", "");
+    inner.add_child(t_xml_node("leaf", "L"));
+    d.add_child(inner);
+    d = d.child(0);
+    EXPECT_EQ(d.node_name(), "inner");
+    ASSERT_EQ(d.child_count(), 1u);
+    EXPECT_EQ(d.child(0).node_text(), "L");
+}
+
+TEST(MinXLParser, WhitespaceIsNeverTrimmed) {
+    auto n = parse("<?xml version=\"1.0\"?>\n<root>\n  <a>1</a>\n</root>");
+    EXPECT_EQ(n.node_name(), "root");
+    EXPECT_EQ(n.node_text(), "\n");
+    ASSERT_EQ(n.child_count(), 1u);
+    EXPECT_EQ(n.child(0).node_text(), "1");
+
+    // A tab or line break after a name belongs to the name.
+    auto m = parse("<r><a\t>x</a\t></r>");
+    EXPECT_EQ(m.child(0).node_name(), "a\t");
+}
+
+TEST(MinXLParser, SelfClosingElementWithAttributes) {
+    auto n = parse("<r><e first=\"one\" second=\"&lt;5&gt;\"/></r>");
+    ASSERT_EQ(n.child_count(), 1u);
+    const t_xml_node& e = n.child(0);
+    ASSERT_EQ(e.attribute_count(), 2u);
+    EXPECT_EQ(e.attribute_name(0), "first");
+    EXPECT_EQ(e.attribute_value(0), "one");
+    EXPECT_EQ(e.attribute_name(1), "second");
+    EXPECT_EQ(e.attribute_value(1), "<5>");
+    EXPECT_EQ(e.child_count(), 0u);
+
+    auto s = parse("<r><a/><b></b>after</r>");
+    EXPECT_EQ(s.child_count(), 2u);
+    EXPECT_EQ(s.node_text(), "after");
+}
+
+TEST(MinXLParser, ErrorsRaiseTheirTypes) {
+    EXPECT_THROW(parse("<a><b></a>"), ex_invalid_xml_format);
+    EXPECT_THROW(parse(""), ex_invalid_child_index);
+    EXPECT_THROW(parse("<?xml version=\"1.0\"?><!-- only a comment -->"), ex_invalid_child_index);
+    EXPECT_THROW(parse("just text"), ex_invalid_child_index);
+    EXPECT_THROW(parse("<a x=\"1\" x=\"2\"></a>"), ex_attribute_already_exist);
+    EXPECT_THROW(parse("<ns:a></ns:a>"), ex_invalid_key);
+    EXPECT_THROW(parse("<>"), ex_invalid_key);
+    EXPECT_THROW(parse("< a>"), ex_invalid_key);
+}
+
+TEST(MinXLParser, FailedParseLeavesTheNodeUnchanged) {
+    t_xml_node n("keep", "text");
+    n.add_child(t_xml_node("child", ""));
+    EXPECT_THROW(n.parse_string("<a><b></c></a>"), ex_invalid_xml_format);
+    EXPECT_EQ(n.node_name(), "keep");
+    EXPECT_EQ(n.node_text(), "text");
+    EXPECT_EQ(n.child_count(), 1u);
+}
+
+TEST(MinXLParser, MalformedInputIsRefusedWithoutReadingPastTheText) {
+    // Closing tags with no element open.
+    EXPECT_THROW(parse("</_EMPTY_>"), ex_invalid_xml_format);
+    EXPECT_THROW(parse("<a></a></_EMPTY_>"), ex_invalid_xml_format);
+    // Attribute lists that end early.
+    EXPECT_THROW(parse("<a x></a>"), ex_invalid_xml_format);
+    EXPECT_THROW(parse("<a x=></a>"), ex_invalid_xml_format);
+    EXPECT_THROW(parse("<a x=\"1></a>"), ex_invalid_xml_format);
+    // Spaces before ">" and "/>" are ignored.
+    auto n = parse("<r><e x=\"1\" /><f y=\"2\"  >t</f></r>");
+    EXPECT_EQ(n.child(0).attribute_value(0), "1");
+    EXPECT_EQ(n.child(1).attribute_value(0), "2");
+    EXPECT_EQ(n.child(1).node_text(), "t");
+    // An "&" with no ";" keeps the rest of the text as it stands.
+    EXPECT_EQ(parse("<a>fish &amp chips</a>").node_text(), "fish &amp chips");
+    // Nesting beyond the bound is refused instead of exhausting the stack.
+    std::string deep;
+    for (unsigned i = 0; i <= max_depth; ++i) deep += "<d>";
+    EXPECT_THROW(parse(deep), ex_invalid_xml_format);
+}
+
+TEST(MinXLParser, EntitiesAndTruncatedDocuments) {
+    EXPECT_EQ(parse("<a>x&apos;y&#65;z&#xA;&#x9;&quot;</a>").node_text(), "xyz\n\t\"");
+    EXPECT_EQ(decode_entities("&amp;&lt;&gt;&#xD;&unknown;"), "&<>\r");
+
+    // A second top-level element is ignored.
+    auto two = parse("<first>1</first><second>2</second>");
+    EXPECT_EQ(two.node_name(), "first");
+    EXPECT_EQ(two.child_count(), 0u);
+
+    // A text that ends early keeps what was read, attributes included.
+    auto cut = parse("<r><a k=\"v\"><b>1</b><c>2</c>");
+    ASSERT_EQ(cut.child_count(), 1u);
+    EXPECT_EQ(cut.child(0).attribute_value(0), "v");
+    EXPECT_EQ(cut.child(0).child_count(), 2u);
+}
+
+TEST(MinXLWriter, EscapesAndOneLineForm) {
+    t_xml_node n("r", "a&b<c>d\"e\tf\r");
+    n.add_attribute("q", "\"<&>\t\n\r");
+    n.add_child(t_xml_node("empty", ""));
+    EXPECT_EQ(n.to_xml_string(),
+              "<r q=\"&quot;&lt;&amp;&gt;&#x9;&#xA;&#xD;\">a&amp;b&lt;c&gt;d\"e\tf&#xD;<empty></empty></r>");
+    EXPECT_EQ(escape_text("\"\t\n"), "\"\t\n");
+}
+
+TEST(MinXLFile, SaveLoadRoundTripAndFailures) {
+    TempDir dir;
+    t_xml_node doc("config", ""); // the text of an element with children comes back as the run after them
+    doc.add_attribute("version", "1 \"quoted\" <x>");
+    t_xml_node stream("stream", "");
+    stream.add_child(t_xml_node("left", "0.25"));
+    stream.add_child(t_xml_node("name", "Caméras & co\t"));
+    doc.add_child(stream);
+    doc.add_child(t_xml_node("empty", ""));
+
+    fs::path file = dir.path / "doc.xml";
+    ASSERT_TRUE(doc.save_file(file.string()));
+    std::string raw = read_all(file);
+    EXPECT_EQ(raw.rfind("<?xml version=\"1.0\"?><config version=", 0), 0u);
+    EXPECT_EQ(raw.find('\n'), std::string::npos);
+
+    t_xml_node back("_EMPTY_", "");
+    back.load_file(file.string());
+    EXPECT_EQ(back.to_xml_string(), doc.to_xml_string());
+    EXPECT_EQ(back.child(0).child(1).node_text(), "Caméras & co\t");
+
+    // Only the target is left behind: the temporary file was renamed over it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+
+    // A NUL byte ends the document.
+    fs::path nul = dir.path / "nul.xml";
+    {
+        std::ofstream out(nul, std::ios::binary);
+        out << "<a>1</a>";
+        out.put('\0');
+        out << "<<<garbage";
+    }
+    back.load_file(nul.string());
+    EXPECT_EQ(back.node_text(), "1");
+
+    // A missing file raises and leaves the node alone.
+    EXPECT_THROW(back.load_file((dir.path / "missing.xml").string()), ex_invalid_xml_format);
+    EXPECT_EQ(back.node_name(), "a");
+
+    // A save into a folder that does not exist reports the failure.
+    EXPECT_FALSE(doc.save_file((dir.path / "no-such-dir" / "x.xml").string()));
+    // The rename over a non-empty folder fails: save reports it and leaves no temporary file behind.
+    fs::path target = dir.path / "occupied";
+    fs::create_directories(target / "inside");
+    EXPECT_FALSE(doc.save_file(target.string()));
+    EXPECT_TRUE(fs::is_directory(target / "inside"));
+    for (const auto& e : fs::directory_iterator(dir.path))
+        EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
+}

@@ -18,3 +18,11 @@ function(kavro_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
+
+# kavro_bench(name sources... [LIBS libs...]): one Google Benchmark program (bench preset).
+function(kavro_bench name)
+  cmake_parse_arguments(B "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${B_UNPARSED_ARGUMENTS})
+  kavro_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+endfunction()

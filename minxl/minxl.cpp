@@ -188,6 +188,8 @@ void t_xml_node::add_attribute(std::string name, std::string value) {
 }
 
 t_xml_node* t_xml_node::append_new_child(std::string_view name) {
+    // Configuration elements hold a handful of children: skip the smallest growth steps.
+    if (children_.empty()) children_.reserve(8);
     children_.push_back(std::make_unique<t_xml_node>(std::string(name), std::string()));
     return children_.back().get();
 }

@@ -1,0 +1,449 @@
+#include "platform/dshow/vmr9/compositor.h"
+
+#include <pixman.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+namespace kavro::vmr9 {
+
+namespace {
+
+constexpr std::uint32_t opaque_alpha = 0xff000000u;
+
+bool finite(const NormalizedRect& r) {
+    return std::isfinite(r.left) && std::isfinite(r.top) && std::isfinite(r.right) && std::isfinite(r.bottom);
+}
+
+// One axis of a placement: the covered target pixels and the affine map from a composite-region coordinate
+// (pixel index relative to the region start, plus one half) back to source coordinates.
+struct AxisMap {
+    int begin = 0, end = 0; // covered target pixels [begin, end)
+    double a = 0, b = 0;    // source = a * p + b
+};
+
+// Maps source span [s0, s1) onto target span [t0, t1) (t0 > t1 mirrors), clipped to [0, limit).
+// A target pixel is covered when its centre lies inside the span.
+bool map_axis(double t0, double t1, double s0, double s1, int limit, AxisMap& m) {
+    const bool mirrored = t0 > t1;
+    const double lo = mirrored ? t1 : t0, hi = mirrored ? t0 : t1;
+    if (!(hi - lo > 1e-9)) return false;
+    const double begin = std::clamp(std::ceil(lo - 0.5), 0.0, double(limit));
+    const double end = std::clamp(std::ceil(hi - 0.5), 0.0, double(limit));
+    if (end <= begin) return false;
+    m.begin = int(begin);
+    m.end = int(end);
+    const double scale = (s1 - s0) / (hi - lo);
+    if (mirrored) {
+        m.a = -scale;
+        m.b = (hi - m.begin) * scale + s0;
+    } else {
+        m.a = scale;
+        m.b = (m.begin - lo) * scale + s0;
+    }
+    // pixman's transform is 16.16 fixed point; anything beyond it would draw garbage.
+    return std::fabs(m.a) < 30000.0 && std::fabs(m.b) < 30000.0 && std::fabs(m.a) * 65536.0 >= 1.0;
+}
+
+// Releases a pixman image at scope exit.
+struct ImageRef {
+    pixman_image_t* image = nullptr;
+    explicit ImageRef(pixman_image_t* i) : image(i) {}
+    ~ImageRef() {
+        if (image) pixman_image_unref(image);
+    }
+    ImageRef(const ImageRef&) = delete;
+    ImageRef& operator=(const ImageRef&) = delete;
+};
+
+inline std::uint32_t expand565(std::uint16_t v) {
+    const std::uint32_t r = (v >> 11) & 0x1f, g = (v >> 5) & 0x3f, b = v & 0x1f;
+    return opaque_alpha | ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+}
+
+} // namespace
+
+int bits_per_pixel(PixelFormat format) {
+    switch (format) {
+    case PixelFormat::rgb565: return 16;
+    case PixelFormat::rgb24: return 24;
+    case PixelFormat::rgb32: return 32;
+    }
+    return 0;
+}
+
+std::size_t dib_stride(PixelFormat format, int width) {
+    if (width <= 0 || width > Compositor::max_dimension) return 0;
+    return (std::size_t(width) * std::size_t(bits_per_pixel(format)) + 31) / 32 * 4;
+}
+
+// A converted frame: premultiplied a8r8g8b8, rows top to bottom, no padding.
+struct Compositor::Frame {
+    std::vector<std::uint32_t> pixels;
+    int width = 0; // 0: nothing to show
+    int height = 0;
+    bool solid = false;       // every pixel is `colour`: drawn as a fill instead of a scaled picture
+    std::uint32_t colour = 0;
+    AlphaBitmapParams params; // the overlay's placement, handed over with its picture
+};
+
+struct Compositor::Slot {
+    std::mutex submit_mutex;     // serialises hand-overs into one slot; held during the conversion
+    std::unique_ptr<Frame> back; // the converting side's buffer (under submit_mutex)
+
+    mutable std::mutex swap_mutex; // guards only the pointer swaps below
+    std::unique_ptr<Frame> pending;
+    bool fresh = false;
+    int width = 0, height = 0; // native size of the newest frame
+
+    std::unique_ptr<Frame> front; // the composing side's buffer (under compose_mutex_)
+};
+
+Compositor::Compositor(int streams) {
+    streams = std::clamp(streams, 1, max_streams);
+    for (int i = 0; i < streams; ++i) slots_.push_back(std::make_unique<Slot>());
+    overlay_ = std::make_unique<Slot>();
+    placements_.resize(std::size_t(streams));
+}
+
+Compositor::~Compositor() = default;
+
+Status Compositor::set_output_rect(int stream, const NormalizedRect& rect) {
+    if (!valid(stream)) return Status::bad_stream;
+    if (!finite(rect)) return Status::bad_value;
+    std::lock_guard lock(settings_mutex_);
+    placements_[std::size_t(stream)].rect = rect;
+    settings_changed_ = true;
+    return Status::ok;
+}
+
+Status Compositor::set_alpha(int stream, float alpha) {
+    if (!valid(stream)) return Status::bad_stream;
+    if (!(alpha >= 0.0f && alpha <= 1.0f)) return Status::bad_value;
+    std::lock_guard lock(settings_mutex_);
+    placements_[std::size_t(stream)].alpha = alpha;
+    settings_changed_ = true;
+    return Status::ok;
+}
+
+Status Compositor::set_z_order(int stream, std::uint32_t z) {
+    if (!valid(stream)) return Status::bad_stream;
+    std::lock_guard lock(settings_mutex_);
+    placements_[std::size_t(stream)].z = z;
+    settings_changed_ = true;
+    return Status::ok;
+}
+
+Status Compositor::get_output_rect(int stream, NormalizedRect& rect) const {
+    if (!valid(stream)) return Status::bad_stream;
+    std::lock_guard lock(settings_mutex_);
+    rect = placements_[std::size_t(stream)].rect;
+    return Status::ok;
+}
+
+Status Compositor::get_alpha(int stream, float& alpha) const {
+    if (!valid(stream)) return Status::bad_stream;
+    std::lock_guard lock(settings_mutex_);
+    alpha = placements_[std::size_t(stream)].alpha;
+    return Status::ok;
+}
+
+Status Compositor::get_z_order(int stream, std::uint32_t& z) const {
+    if (!valid(stream)) return Status::bad_stream;
+    std::lock_guard lock(settings_mutex_);
+    z = placements_[std::size_t(stream)].z;
+    return Status::ok;
+}
+
+void Compositor::set_background(std::uint32_t rgb) {
+    std::lock_guard lock(settings_mutex_);
+    background_ = rgb & 0xffffffu;
+    settings_changed_ = true;
+}
+
+std::uint32_t Compositor::background() const {
+    std::lock_guard lock(settings_mutex_);
+    return background_;
+}
+
+Status Compositor::convert(const FrameView& in, Frame& out, bool key, std::uint32_t colour_key) {
+    if (!in.data || in.width <= 0 || in.height <= 0 || in.width > max_dimension || in.height > max_dimension)
+        return Status::bad_frame;
+    const std::size_t row_bytes = std::size_t(in.width) * std::size_t(bits_per_pixel(in.format)) / 8;
+    const std::size_t stride = in.stride ? in.stride : dib_stride(in.format, in.width);
+    if (stride < row_bytes) return Status::bad_frame;
+    // The last row needs only its pixels, not its padding.
+    if (in.size < stride * std::size_t(in.height - 1) + row_bytes) return Status::bad_frame;
+
+    const int w = in.width, h = in.height;
+    out.pixels.resize(std::size_t(w) * std::size_t(h));
+    out.width = w;
+    out.height = h;
+    // The key compares the colour as the bitmap holds it (0x00BBGGRR against our 0x00RRGGBB).
+    const std::uint32_t key_rgb =
+        (colour_key & 0xff) << 16 | (colour_key & 0xff00) | (colour_key >> 16 & 0xff);
+    std::uint32_t differs = 0; // a uniform picture (a black background) costs a fill, not a scaling
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* src = in.data + stride * std::size_t(in.bottom_up ? h - 1 - y : y);
+        std::uint32_t* dst = out.pixels.data() + std::size_t(y) * std::size_t(w);
+        switch (in.format) {
+        case PixelFormat::rgb32:
+            for (int x = 0; x < w; ++x) {
+                std::uint32_t v;
+                std::memcpy(&v, src + 4 * x, 4);
+                dst[x] = v | opaque_alpha;
+            }
+            break;
+        case PixelFormat::rgb24:
+            for (int x = 0; x < w; ++x) {
+                const std::uint8_t* p = src + 3 * x;
+                dst[x] = opaque_alpha | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+            }
+            break;
+        case PixelFormat::rgb565:
+            for (int x = 0; x < w; ++x) {
+                std::uint16_t v;
+                std::memcpy(&v, src + 2 * x, 2);
+                dst[x] = expand565(v);
+            }
+            break;
+        }
+        if (key) {
+            for (int x = 0; x < w; ++x)
+                if ((dst[x] & 0xffffffu) == key_rgb) dst[x] = 0; // transparent, premultiplied
+        }
+        for (int x = 0; x < w; ++x) differs |= dst[x] ^ out.pixels[0];
+    }
+    out.solid = differs == 0;
+    out.colour = out.pixels[0];
+    return Status::ok;
+}
+
+void Compositor::hand_over(Slot& slot, std::unique_ptr<Frame>& frame) {
+    std::lock_guard lock(slot.swap_mutex);
+    slot.width = frame->width;
+    slot.height = frame->height;
+    std::swap(frame, slot.pending);
+    slot.fresh = true;
+}
+
+void Compositor::take_newest(Slot& slot) {
+    std::lock_guard lock(slot.swap_mutex);
+    if (!slot.fresh) return;
+    std::swap(slot.front, slot.pending);
+    slot.fresh = false;
+}
+
+Status Compositor::submit(int stream, const FrameView& frame) {
+    if (!valid(stream)) return Status::bad_stream;
+    Slot& slot = *slots_[std::size_t(stream)];
+    std::lock_guard lock(slot.submit_mutex);
+    if (!slot.back) slot.back = std::make_unique<Frame>();
+    const Status s = convert(frame, *slot.back, false, 0);
+    if (s != Status::ok) return s;
+    hand_over(slot, slot.back);
+    frames_changed_.store(true, std::memory_order_relaxed);
+    return Status::ok;
+}
+
+Status Compositor::clear(int stream) {
+    if (!valid(stream)) return Status::bad_stream;
+    Slot& slot = *slots_[std::size_t(stream)];
+    std::lock_guard lock(slot.submit_mutex);
+    if (!slot.back) slot.back = std::make_unique<Frame>();
+    slot.back->width = slot.back->height = 0;
+    hand_over(slot, slot.back);
+    frames_changed_.store(true, std::memory_order_relaxed);
+    return Status::ok;
+}
+
+bool Compositor::frame_size(int stream, int& width, int& height) const {
+    if (!valid(stream)) return false;
+    const Slot& slot = *slots_[std::size_t(stream)];
+    std::lock_guard lock(slot.swap_mutex);
+    if (slot.width <= 0) return false;
+    width = slot.width;
+    height = slot.height;
+    return true;
+}
+
+Status Compositor::set_alpha_bitmap(const FrameView& bitmap, const AlphaBitmapParams& params) {
+    if (!(params.alpha >= 0.0f && params.alpha <= 1.0f) || !finite(params.destination)) return Status::bad_value;
+    const PixelRect& s = params.source;
+    const bool whole = s.width() == 0 && s.height() == 0;
+    if (!whole && (s.left < 0 || s.top < 0 || s.right > bitmap.width || s.bottom > bitmap.height ||
+                   s.width() <= 0 || s.height() <= 0))
+        return Status::bad_value;
+    Slot& slot = *overlay_;
+    std::lock_guard lock(slot.submit_mutex);
+    if (!slot.back) slot.back = std::make_unique<Frame>();
+    const Status st = convert(bitmap, *slot.back, params.use_colour_key, params.colour_key);
+    if (st != Status::ok) return st;
+    slot.back->params = params;
+    if (whole) slot.back->params.source = {0, 0, bitmap.width, bitmap.height};
+    {
+        std::lock_guard settings(settings_mutex_);
+        overlay_params_ = slot.back->params;
+        overlay_shown_ = true;
+    }
+    hand_over(slot, slot.back);
+    frames_changed_.store(true, std::memory_order_relaxed);
+    return Status::ok;
+}
+
+void Compositor::clear_alpha_bitmap() {
+    Slot& slot = *overlay_;
+    std::lock_guard lock(slot.submit_mutex);
+    if (!slot.back) slot.back = std::make_unique<Frame>();
+    slot.back->width = slot.back->height = 0;
+    {
+        std::lock_guard settings(settings_mutex_);
+        overlay_shown_ = false;
+    }
+    hand_over(slot, slot.back);
+    frames_changed_.store(true, std::memory_order_relaxed);
+}
+
+bool Compositor::alpha_bitmap_params(AlphaBitmapParams& params) const {
+    std::lock_guard lock(settings_mutex_);
+    if (!overlay_shown_) return false;
+    params = overlay_params_;
+    return true;
+}
+
+bool Compositor::dirty() const {
+    if (frames_changed_.load(std::memory_order_relaxed)) return true;
+    std::lock_guard lock(settings_mutex_);
+    return settings_changed_;
+}
+
+void Compositor::compose(const ImageView& target, const Viewport& viewport) {
+    if (!target.pixels || target.width <= 0 || target.height <= 0 || target.stride % 4 != 0 ||
+        target.stride < std::size_t(target.width) * 4)
+        return;
+    std::lock_guard compose_lock(compose_mutex_);
+    frames_changed_.store(false, std::memory_order_relaxed);
+    std::vector<Placement> placements;
+    std::uint32_t background;
+    {
+        std::lock_guard lock(settings_mutex_);
+        placements = placements_;
+        background = background_;
+        settings_changed_ = false;
+    }
+    for (auto& slot : slots_) take_newest(*slot);
+    take_newest(*overlay_);
+
+    ImageRef dest(pixman_image_create_bits(PIXMAN_x8r8g8b8, target.width, target.height, target.pixels,
+                                           int(target.stride)));
+    if (!dest.image) return;
+
+    // Visible streams, back to front.
+    struct Layer {
+        int stream;
+        AxisMap x, y;
+        bool full; // covers the whole target
+    };
+    std::vector<Layer> layers;
+    layers.reserve(slots_.size());
+    for (int i = 0; i < stream_count(); ++i) {
+        const Frame* f = slots_[std::size_t(i)]->front.get();
+        const Placement& p = placements[std::size_t(i)];
+        if (!f || f->width <= 0 || p.alpha <= 0.0f) continue;
+        Layer l{i, {}, {}, false};
+        if (!map_axis(viewport.x + p.rect.left * viewport.width, viewport.x + p.rect.right * viewport.width, 0,
+                      f->width, target.width, l.x) ||
+            !map_axis(viewport.y + p.rect.top * viewport.height, viewport.y + p.rect.bottom * viewport.height, 0,
+                      f->height, target.height, l.y))
+            continue;
+        l.full = l.x.begin == 0 && l.x.end == target.width && l.y.begin == 0 && l.y.end == target.height;
+        layers.push_back(l);
+    }
+    std::stable_sort(layers.begin(), layers.end(), [&](const Layer& a, const Layer& b) {
+        const std::uint32_t za = placements[std::size_t(a.stream)].z, zb = placements[std::size_t(b.stream)].z;
+        return za != zb ? za > zb : a.stream < b.stream;
+    });
+
+    // An opaque stream that fills the target hides the background and everything behind it.
+    std::size_t first = layers.size();
+    for (std::size_t i = layers.size(); i-- > 0;) {
+        if (layers[i].full && placements[std::size_t(layers[i].stream)].alpha >= 1.0f) {
+            first = i;
+            break;
+        }
+    }
+    if (first == layers.size()) {
+        first = 0;
+        const pixman_color_t c{std::uint16_t((background >> 16 & 0xff) * 0x101),
+                               std::uint16_t((background >> 8 & 0xff) * 0x101),
+                               std::uint16_t((background & 0xff) * 0x101), 0xffff};
+        const pixman_box32_t box{0, 0, target.width, target.height};
+        pixman_image_fill_boxes(PIXMAN_OP_SRC, dest.image, &c, 1, &box);
+    }
+
+    auto draw = [&](const Frame& f, const AxisMap& mx, const AxisMap& my, float alpha, bool opaque) {
+        const int w = mx.end - mx.begin, h = my.end - my.begin;
+        if (f.solid) {
+            const std::uint32_t c = f.colour;
+            const pixman_color_t colour{std::uint16_t((c >> 16 & 0xff) * 0x101), std::uint16_t((c >> 8 & 0xff) * 0x101),
+                                        std::uint16_t((c & 0xff) * 0x101), std::uint16_t((c >> 24) * 0x101)};
+            if (alpha >= 1.0f && c >> 24 == 0xff) {
+                const pixman_box32_t box{mx.begin, my.begin, mx.end, my.end};
+                pixman_image_fill_boxes(PIXMAN_OP_SRC, dest.image, &colour, 1, &box);
+                return;
+            }
+            if (c >> 24 == 0) return; // entirely transparent
+            ImageRef src(pixman_image_create_solid_fill(&colour));
+            const pixman_color_t m{0, 0, 0, std::uint16_t(std::lround(alpha * 65535.0f))};
+            ImageRef mask(pixman_image_create_solid_fill(&m));
+            if (src.image && mask.image)
+                pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask.image, dest.image, 0, 0, 0, 0, mx.begin,
+                                         my.begin, w, h);
+            return;
+        }
+        ImageRef src(pixman_image_create_bits(PIXMAN_a8r8g8b8, f.width, f.height,
+                                              const_cast<std::uint32_t*>(f.pixels.data()), f.width * 4));
+        if (!src.image) return;
+        pixman_transform_t t{};
+        t.matrix[0][0] = pixman_double_to_fixed(mx.a);
+        t.matrix[0][2] = pixman_double_to_fixed(mx.b);
+        t.matrix[1][1] = pixman_double_to_fixed(my.a);
+        t.matrix[1][2] = pixman_double_to_fixed(my.b);
+        t.matrix[2][2] = pixman_fixed_1;
+        pixman_image_set_transform(src.image, &t);
+        pixman_image_set_filter(src.image, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+        pixman_image_set_repeat(src.image, PIXMAN_REPEAT_PAD);
+        if (alpha >= 1.0f) {
+            pixman_image_composite32(opaque ? PIXMAN_OP_SRC : PIXMAN_OP_OVER, src.image, nullptr, dest.image, 0,
+                                     0, 0, 0, mx.begin, my.begin, w, h);
+            return;
+        }
+        const pixman_color_t m{0, 0, 0, std::uint16_t(std::lround(alpha * 65535.0f))};
+        ImageRef mask(pixman_image_create_solid_fill(&m));
+        if (!mask.image) return;
+        pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask.image, dest.image, 0, 0, 0, 0, mx.begin,
+                                 my.begin, w, h);
+    };
+
+    for (std::size_t i = first; i < layers.size(); ++i) {
+        const Layer& l = layers[i];
+        draw(*slots_[std::size_t(l.stream)]->front, l.x, l.y, placements[std::size_t(l.stream)].alpha, true);
+    }
+
+    const Frame* o = overlay_->front.get();
+    if (o && o->width > 0 && o->params.alpha > 0.0f) {
+        const AlphaBitmapParams& p = o->params;
+        AxisMap mx, my;
+        if (map_axis(viewport.x + p.destination.left * viewport.width,
+                     viewport.x + p.destination.right * viewport.width, p.source.left, p.source.right,
+                     target.width, mx) &&
+            map_axis(viewport.y + p.destination.top * viewport.height,
+                     viewport.y + p.destination.bottom * viewport.height, p.source.top, p.source.bottom,
+                     target.height, my))
+            draw(*o, mx, my, p.alpha, false);
+    }
+}
+
+} // namespace kavro::vmr9

@@ -1,0 +1,7 @@
+# The console's link to robots and devices: sockets, command sender, status poll, joystick, Wii Remote, GPS and
+# map feed. A static library so that the console program, the tests, benchmarks and fuzz targets share it.
+kavro_library(kavro_console_link STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/udp_endpoint.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/robot_link.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/status_poll.cpp)
+target_link_libraries(kavro_console_link PUBLIC kavro_outside Threads::Threads)

@@ -1,0 +1,56 @@
+// The status poll: every 100 ms the operator window reads each robot's and the base station's status from the
+// sensor filter and sets the Battery, Speed and S/N bars.
+#pragma once
+
+#include "console/robot_link.h"
+#include "outside/capteur.h"
+
+#include <array>
+#include <cstdint>
+
+namespace kavro::console {
+
+// Control identifiers of the bars, per robot 1..4, and the four base-station bars.
+inline constexpr int kBatteryBar[5] = {0, 1104, 1204, 1304, 1404};
+inline constexpr int kSpeedBar[5] = {0, 1106, 1206, 1306, 1406};
+inline constexpr int kSignalBar[5] = {0, 1108, 1208, 1308, 1408};
+inline constexpr int kBaseBars[4] = {1325, 1328, 1334, 1337};
+
+// Error trace locations of the sensor calls.
+inline constexpr int kTraceGetConfig = 211;
+inline constexpr int kTraceSetConfig = 219;
+inline constexpr int kTraceAddressBytes = 231;
+inline constexpr int kTraceLoopbackBytes = 234;
+inline constexpr int kTraceGetStatus = 238;
+inline constexpr int kTraceGetPosition = 241;
+
+// What the poll needs from the operator window besides its fields.
+class StatusWindow {
+public:
+    virtual void set_bar(int control_id, int value) = 0;
+    // The sensor filter's interface while the video graph holds it, null otherwise.
+    virtual ICapteurControl* capteur() = 0;
+    // After a failing sensor call: release the whole video graph (capteur() is null afterwards) ...
+    virtual void release_video_graph() = 0;
+    // ... then report through the error trace with the source "InterfaceKAVRO".
+    virtual void error_trace(int location, HRESULT result) = 0;
+
+protected:
+    ~StatusWindow() = default;
+};
+
+using Address4 = std::array<std::uint8_t, 4>;
+
+// Window state the poll keeps up to date or compares with.
+struct StatusPollState {
+    std::array<Address4, kBaseIndex + 1> node_addresses{}; // node address table, index 1..5
+    Address4 reference_address{127, 0, 0, 1};             // changed by the reference-node choice
+};
+
+// One poll over the indexes 1..5. Returns false when a sensor call failed (the tick was abandoned).
+bool status_poll(RobotTable& table, const RobotLinkFields& fields, StatusWindow& window, StatusPollState& state);
+
+// Speed bar value of two wheel status values: |(speed 1 + speed 2) / 2|.
+int speed_bar_value(int wheel1, int wheel2);
+
+} // namespace kavro::console

@@ -13,7 +13,8 @@ bool all_zero(const Address4& a) { return a[0] == 0 && a[1] == 0 && a[2] == 0 &&
 
 int speed_bar_value(int wheel1, int wheel2) { return std::abs((wheel_speed(wheel1) + wheel_speed(wheel2)) / 2); }
 
-bool status_poll(RobotTable& table, const RobotLinkFields& fields, StatusWindow& window, StatusPollState& state) {
+bool status_poll(RobotTable& table, const RobotLinkFields& fields, StatusWindow& window,
+                 std::map<int, Address4>& node_addresses, Address4& reference_address) {
     constexpr auto relaxed = std::memory_order_relaxed;
     for (int i = 1; i <= kBaseIndex; ++i) {
         Address4 address = fields.address(i);
@@ -47,13 +48,13 @@ bool status_poll(RobotTable& table, const RobotLinkFields& fields, StatusWindow&
             hr = capteur->SetConfig(i, &record.settings);
             if (FAILED(hr)) return fail(kTraceSetConfig, hr);
         }
-        Address4& node = state.node_addresses[static_cast<std::size_t>(i)];
+        Address4& node = node_addresses[i];
         if (std::memcmp(node.data(), record.node_address, 4) != 0) std::memcpy(node.data(), record.node_address, 4);
 
         hr = capteur->AddressBytes(&address[0], &address[1], &address[2], &address[3]);
         if (FAILED(hr)) return fail(kTraceAddressBytes, hr);
-        if (address == state.reference_address) {
-            Address4& ref = state.reference_address;
+        if (address == reference_address) {
+            Address4& ref = reference_address;
             hr = capteur->LoopbackBytes(&ref[0], &ref[1], &ref[2], &ref[3]);
             if (FAILED(hr)) return fail(kTraceLoopbackBytes, hr);
         }

@@ -4,9 +4,22 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 
 using HRESULT = std::int32_t;
 using ULONG = std::uint32_t;
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+using BYTE = std::uint8_t;
+using BOOL = int;
+// Other C libraries (GLib, libjpeg) define these as macros of the same values.
+#ifndef TRUE
+inline constexpr BOOL TRUE = 1;
+#endif
+#ifndef FALSE
+inline constexpr BOOL FALSE = 0;
+#endif
 
 struct GUID {
     std::uint32_t Data1;
@@ -44,6 +57,14 @@ constexpr GUID make_guid(const char (&s)[37]) {
     return g;
 }
 
+// Registry form with braces and upper-case digits: "{9E237DA7-8506-453F-99D9-8B80F69254FB}".
+std::string guid_to_string(const GUID& g);
+// Accepts the registry form with or without braces, any case; nothing else.
+std::optional<GUID> guid_from_string(const std::string& text);
+
+inline constexpr GUID GUID_NULL{};
+inline constexpr CLSID CLSID_NULL{};
+
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
@@ -53,11 +74,22 @@ inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 inline constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+inline constexpr HRESULT E_NOT_SUFFICIENT_BUFFER = static_cast<HRESULT>(0x8007007Au);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110u);
+inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x80040111u);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = static_cast<HRESULT>(0x800401F8u);
+inline constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9u);
+inline constexpr HRESULT SELFREG_E_CLASS = static_cast<HRESULT>(0x80040201u);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
+// The platform's text for a result code ("E_POINTER", "VFW_E_NOT_FOUND", or "0x80041234" when unknown).
+std::string hresult_name(HRESULT hr);
+
 inline constexpr IID IID_IUnknown = make_guid("00000000-0000-0000-C000-000000000046");
+inline constexpr IID IID_IClassFactory = make_guid("00000001-0000-0000-C000-000000000046");
 
 // No virtual destructor: it would take a place in the table. Objects are destroyed by their own Release.
 struct IUnknown {
@@ -67,4 +99,12 @@ struct IUnknown {
 
 protected:
     ~IUnknown() = default;
+};
+
+struct IClassFactory : IUnknown {
+    virtual HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0; // place 3
+    virtual HRESULT LockServer(BOOL lock) = 0;                                      // place 4
+
+protected:
+    ~IClassFactory() = default;
 };

@@ -1,0 +1,124 @@
+#include "filters/noir/noir.h"
+
+#include <cstring>
+#include <new>
+
+namespace noir {
+const LONG kFrameBytes = kWidth * kHeight * 2;
+} // namespace noir
+
+namespace {
+
+const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
+
+const AMOVIESETUP_PIN kPins = {
+    "Output 1", // name
+    FALSE,      // rendered
+    TRUE,       // output
+    FALSE,      // zero
+    FALSE,      // many
+    &CLSID_NULL, // connects to filter
+    nullptr,     // connects to pin
+    1,
+    &kPinTypes,
+};
+
+const AMOVIESETUP_FILTER kFilter = {&CLSID_Noir, "Noir", MERIT_DO_NOT_USE, 1, &kPins};
+
+} // namespace
+
+CFactoryTemplate g_Templates[] = {
+    {"Noir", &CLSID_Noir, CNoir::CreateInstance, nullptr, &kFilter},
+};
+int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
+
+KAVRO_DSHOW_PLUGIN_EXPORTS()
+
+CUnknown* CNoir::CreateInstance(IUnknown* outer, HRESULT* phr) {
+    CUnknown* filter = new (std::nothrow) CNoir(outer, phr);
+    if (!filter && phr) *phr = E_OUTOFMEMORY;
+    return filter;
+}
+
+CNoir::CNoir(IUnknown* outer, HRESULT* phr) : CSource(nullptr, outer, CLSID_Noir) {
+    CAutoLock lock(&m_cStateLock);
+    try {
+        m_paStreams.reserve(1);
+    } catch (const std::bad_alloc&) {
+        if (phr) *phr = E_OUTOFMEMORY;
+        return;
+    }
+    // The pin adds itself to the filter.
+    if (!new (std::nothrow) CNoirStream(phr, this, "Output 1") && phr) *phr = E_OUTOFMEMORY;
+}
+
+CNoirStream::CNoirStream(HRESULT* phr, CSource* filter, const char* pinName)
+    : CSourceStream(nullptr, phr, filter, pinName) {}
+
+CNoirStream::~CNoirStream() = default;
+
+HRESULT CNoirStream::FillBuffer(IMediaSample* sample) {
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    // One black frame, never past the end of this sample's buffer (a connection may have agreed a
+    // smaller frame).
+    LONG bytes = noir::kFrameBytes;
+    const LONG size = sample->GetSize();
+    if (size < bytes) bytes = size;
+    if (data && bytes > 0) std::memset(data, 0, std::size_t(bytes));
+    return S_OK;
+}
+
+HRESULT CNoirStream::CheckMediaType(const CMediaType* mt) {
+    if (!mt) return E_POINTER;
+    if (*mt->Type() == MEDIATYPE_Video && mt->IsFixedSize() && *mt->Subtype() == MEDIASUBTYPE_RGB565 &&
+        mt->Format() != nullptr)
+        return S_OK;
+    return E_INVALIDARG;
+}
+
+HRESULT CNoirStream::SetMediaType(const CMediaType* mt) {
+    CAutoLock lock(m_pFilter->pStateLock());
+    const HRESULT hr = CSourceStream::SetMediaType(mt);
+    if (FAILED(hr)) return hr;
+    return m_mt.Format() ? S_OK : E_UNEXPECTED;
+}
+
+HRESULT CNoirStream::GetMediaType(int position, CMediaType* mt) {
+    if (!mt) return E_POINTER;
+    CAutoLock lock(m_pFilter->pStateLock());
+    if (position < 0) return E_INVALIDARG;
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    auto* vi = reinterpret_cast<VIDEOINFO*>(mt->AllocFormatBuffer(sizeof(VIDEOINFO)));
+    if (!vi) return E_OUTOFMEMORY;
+    std::memset(vi, 0, sizeof(VIDEOINFO));
+    vi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vi->bmiHeader.biWidth = noir::kWidth;
+    vi->bmiHeader.biHeight = noir::kHeight; // bottom-up
+    vi->bmiHeader.biPlanes = 1;
+    vi->bmiHeader.biBitCount = 16;
+    vi->bmiHeader.biCompression = BI_RGB;
+    vi->bmiHeader.biSizeImage = GetBitmapSize(&vi->bmiHeader);
+    mt->SetType(&MEDIATYPE_Video);
+    mt->SetFormatType(&FORMAT_VideoInfo);
+    mt->SetTemporalCompression(FALSE);
+    mt->SetSubtype(&MEDIASUBTYPE_RGB565);
+    mt->SetSampleSize(vi->bmiHeader.biSizeImage);
+    return S_OK;
+}
+
+HRESULT CNoirStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+    if (!allocator || !request) return E_POINTER;
+    CAutoLock lock(m_pFilter->pStateLock());
+    const auto* vi = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
+    if (!vi || m_mt.FormatLength() < sizeof(VIDEOINFOHEADER)) return E_UNEXPECTED;
+    request->cBuffers = 1;
+    request->cbBuffer = static_cast<LONG>(vi->bmiHeader.biSizeImage);
+    ALLOCATOR_PROPERTIES actual{};
+    const HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr)) return hr;
+    if (actual.cbBuffer < request->cbBuffer) return E_FAIL;
+    return S_OK;
+}
+
+HRESULT CNoirStream::Notify(IBaseFilter*, Quality) { return S_OK; }

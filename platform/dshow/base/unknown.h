@@ -1,0 +1,78 @@
+// CUnknown: reference counting and QueryInterface for the filter base classes, with aggregation: an
+// object created with an outer object delegates its IUnknown to it (through DECLARE_IUNKNOWN) and answers
+// its own interfaces through the non-delegating methods.
+#pragma once
+
+#include "platform/com/com.h"
+
+#include <atomic>
+#include <mutex>
+
+// Recursive, like the platform's critical sections.
+using CCritSec = std::recursive_mutex;
+class CAutoLock {
+public:
+    explicit CAutoLock(CCritSec* cs) : cs_(cs) { cs_->lock(); }
+    ~CAutoLock() { cs_->unlock(); }
+    CAutoLock(const CAutoLock&) = delete;
+    CAutoLock& operator=(const CAutoLock&) = delete;
+
+private:
+    CCritSec* cs_;
+};
+
+struct INonDelegatingUnknown {
+    virtual HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) = 0;
+    virtual ULONG NonDelegatingAddRef() = 0;
+    virtual ULONG NonDelegatingRelease() = 0;
+
+protected:
+    ~INonDelegatingUnknown() = default;
+};
+
+// Counts the live objects of this module (DllCanUnloadNow).
+class CBaseObject {
+public:
+    explicit CBaseObject(const char* name);
+    virtual ~CBaseObject();
+    CBaseObject(const CBaseObject&) = delete;
+    CBaseObject& operator=(const CBaseObject&) = delete;
+    static LONG ObjectsActive();
+
+private:
+    const char* m_pName;
+};
+
+class CUnknown : public INonDelegatingUnknown, public CBaseObject {
+public:
+    CUnknown(const char* name, IUnknown* outer);
+    ~CUnknown() override = default;
+
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override; // IUnknown only
+    ULONG NonDelegatingAddRef() override;
+    ULONG NonDelegatingRelease() override; // deletes the object at zero
+
+    // The outer object when aggregated, else this object's own IUnknown.
+    IUnknown* GetOwner() const { return m_pUnknown; }
+
+protected:
+    std::atomic<LONG> m_cRef{0};
+
+private:
+    IUnknown* m_pUnknown;
+};
+
+// Hands out an interface pointer with a reference.
+HRESULT GetInterface(IUnknown* unknown, void** object);
+
+// Module-wide server locks (IClassFactory::LockServer).
+void ModuleLockServer(bool lock);
+LONG ModuleServerLocks();
+
+// Declares the three IUnknown methods of a class as delegating to its owner.
+#define DECLARE_IUNKNOWN                                                                                 \
+    HRESULT QueryInterface(REFIID riid, void** object) override {                                        \
+        return GetOwner()->QueryInterface(riid, object);                                                 \
+    }                                                                                                    \
+    ULONG AddRef() override { return GetOwner()->AddRef(); }                                             \
+    ULONG Release() override { return GetOwner()->Release(); }

@@ -20,13 +20,12 @@ LONG ModuleServerLocks() { return g_locks.load(); }
 
 CUnknown::CUnknown(const char* name, IUnknown* outer)
     : CBaseObject(name),
-      // Without an outer object this object is its own IUnknown: the non-delegating table has IUnknown's layout.
-      m_pUnknown(outer ? outer : reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this))) {}
+      m_pUnknown(outer ? outer : &m_inner) {}
 
 HRESULT CUnknown::NonDelegatingQueryInterface(REFIID riid, void** object) {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown) {
-        *object = reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this));
+        *object = &m_inner;
         NonDelegatingAddRef();
         return S_OK;
     }

@@ -59,6 +59,17 @@ protected:
     std::atomic<LONG> m_cRef{0};
 
 private:
+    // This object's own IUnknown: what an outer object holds, and the owner when there is none.
+    struct Inner final : IUnknown {
+        CUnknown* self;
+        explicit Inner(CUnknown* s) : self(s) {}
+        HRESULT QueryInterface(REFIID riid, void** object) override {
+            return self->NonDelegatingQueryInterface(riid, object);
+        }
+        ULONG AddRef() override { return self->NonDelegatingAddRef(); }
+        ULONG Release() override { return self->NonDelegatingRelease(); }
+    };
+    Inner m_inner{this};
     IUnknown* m_pUnknown;
 };
 

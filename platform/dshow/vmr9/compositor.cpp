@@ -319,19 +319,19 @@ bool Compositor::dirty() const {
     return settings_changed_;
 }
 
-void Compositor::compose(const ImageView& target, const Viewport& viewport) {
+void Compositor::compose(const ImageView& target, const Viewport& viewport, bool mark_shown) {
     if (!target.pixels || target.width <= 0 || target.height <= 0 || target.stride % 4 != 0 ||
         target.stride < std::size_t(target.width) * 4)
         return;
     std::lock_guard compose_lock(compose_mutex_);
-    frames_changed_.store(false, std::memory_order_relaxed);
+    if (mark_shown) frames_changed_.store(false, std::memory_order_relaxed);
     std::vector<Placement> placements;
     std::uint32_t background;
     {
         std::lock_guard lock(settings_mutex_);
         placements = placements_;
         background = background_;
-        settings_changed_ = false;
+        if (mark_shown) settings_changed_ = false;
     }
     for (auto& slot : slots_) take_newest(*slot);
     take_newest(*overlay_);

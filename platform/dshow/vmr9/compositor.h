@@ -113,7 +113,8 @@ public:
     bool dirty() const;
 
     // Mixes everything into the target: background, streams back to front, overlay. Serialised with itself.
-    void compose(const ImageView& target, const Viewport& viewport);
+    // A composition for another purpose than the display (a snapshot) leaves the changes marked.
+    void compose(const ImageView& target, const Viewport& viewport, bool mark_shown = true);
     void compose(const ImageView& target) { compose(target, Viewport::whole(target.width, target.height)); }
 
 private:

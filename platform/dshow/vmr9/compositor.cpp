@@ -336,7 +336,7 @@ void Compositor::compose(const ImageView& target, const Viewport& viewport, bool
     for (auto& slot : slots_) take_newest(*slot);
     take_newest(*overlay_);
 
-    ImageRef dest(pixman_image_create_bits(PIXMAN_x8r8g8b8, target.width, target.height, target.pixels,
+    ImageRef dest(pixman_image_create_bits(PIXMAN_a8r8g8b8, target.width, target.height, target.pixels,
                                            int(target.stride)));
     if (!dest.image) return;
 

@@ -48,7 +48,7 @@ struct PixelRect {
     int height() const { return bottom - top; }
 };
 
-// 32-bit pixels 0xXXRRGGBB (bytes blue, green, red, unused), rows top to bottom.
+// 32-bit pixels 0xFFRRGGBB (bytes blue, green, red, 0xff), rows top to bottom.
 struct ImageView {
     std::uint32_t* pixels = nullptr;
     int width = 0;

@@ -174,6 +174,7 @@ HRESULT CBasePin::AttemptConnection(IPin* receive, const CMediaType* mt) {
     BreakConnect();
     m_Connected->Release();
     m_Connected = nullptr;
+    FreeMediaType(m_mt);
     m_mt.InitMediaType();
     return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
 }
@@ -204,6 +205,7 @@ HRESULT CBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) {
     BreakConnect();
     m_Connected->Release();
     m_Connected = nullptr;
+    FreeMediaType(m_mt);
     m_mt.InitMediaType();
     return hr;
 }

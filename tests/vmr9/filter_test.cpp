@@ -425,10 +425,12 @@ TEST_F(Vmr9Filter, PicturesReachTheWindowSystem) {
     const RECT dest{0, 0, 160, 120};
     ASSERT_EQ(m.windowless->SetVideoPosition(nullptr, &dest), S_OK);
     ASSERT_EQ(m.control->Run(), S_OK);
+    // The first tick may show the background only, before the source's first frame is in.
     std::shared_ptr<const kavro::ui::VideoFrame> frame;
-    for (int i = 0; i < 150 && !frame; ++i) {
+    for (int i = 0; i < 150; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         frame = kavro::ui::current_frame(window);
+        if (frame && frame->pixels.size() == 160u * 120u && frame->pixels[60 * 160 + 80] != 0xff000000u) break;
     }
     ASSERT_EQ(m.control->Stop(), S_OK);
     ASSERT_TRUE(frame);

@@ -1351,6 +1351,14 @@ bool get_message(Msg& msg) {
         q = tl_queue.q;
     }
     for (;;) {
+        {
+            EventPump* p;
+            {
+                std::lock_guard g(S().m);
+                p = &q->pump();
+            }
+            p->poll();
+        }
         process_sent(*q);
         std::optional<Clock::time_point> deadline;
         Ready r;

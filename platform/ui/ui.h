@@ -449,6 +449,9 @@ public:
     virtual void wait(std::optional<std::chrono::steady_clock::time_point> deadline) = 0;
     // Called from any thread when a message arrives for the pump's thread.
     virtual void wake() = 0;
+    // Called by get_message on every turn, also when messages keep coming, so the front end's own events are
+    // never starved by a busy queue. Must not block.
+    virtual void poll() {}
 };
 // For the calling thread; null restores the plain wait. The pump must outlive its use.
 void set_thread_event_pump(EventPump* pump);

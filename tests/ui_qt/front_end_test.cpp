@@ -23,6 +23,9 @@
 
 using namespace kavro::ui;
 
+// Fontconfig keeps a cache for the life of the process; leak checking builds should not count it.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace {
 
 qt::FrontEnd& front_end() {

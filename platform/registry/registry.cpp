@@ -1,6 +1,7 @@
 #include "platform/registry/registry.h"
 
 #include "minxl/minxl.h"
+#include "platform/sys/paths.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,12 +19,7 @@ namespace kavro::registry {
 namespace fs = std::filesystem;
 using MinXL::t_xml_node;
 
-std::string drive_c_root() {
-    if (const char* d = std::getenv("KAVRO_DRIVE_C"); d && *d) return d;
-    if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) return std::string(x) + "/kavro/drive_c";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : ".") + "/.local/share/kavro/drive_c";
-}
+std::string drive_c_root() { return kavro::sys::drive_c_root().string(); }
 
 std::string registry_file() {
     if (const char* r = std::getenv("KAVRO_REGISTRY"); r && *r) return r;

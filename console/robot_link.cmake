@@ -3,5 +3,9 @@
 kavro_library(kavro_console_link STATIC
   ${CMAKE_CURRENT_LIST_DIR}/udp_endpoint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/robot_link.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/status_poll.cpp)
-target_link_libraries(kavro_console_link PUBLIC kavro_outside Threads::Threads)
+  ${CMAKE_CURRENT_LIST_DIR}/status_poll.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/joystick.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wiimote.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/gps.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/map_feed.cpp)
+target_link_libraries(kavro_console_link PUBLIC kavro_outside kavro_devices Threads::Threads)

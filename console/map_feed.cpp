@@ -1,0 +1,158 @@
+#include "console/map_feed.h"
+
+#include <cerrno>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace kavro::console {
+
+namespace {
+
+// The conversions of the scanf family, one field at a time, over terminated text.
+bool scan_float(const char*& p, float& out) {
+    char* end = nullptr;
+    float v = std::strtof(p, &end);
+    if (end == p) return false;
+    out = v;
+    p = end;
+    return true;
+}
+
+bool scan_int(const char*& p, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(p, &end, 10);
+    if (end == p) return false;
+    out = static_cast<int>(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v);
+    p = end;
+    return true;
+}
+
+void skip_blanks(const char*& p) {
+    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
+}
+
+} // namespace
+
+int parse_map_request(const char* data, std::size_t size, MapRequest& request) {
+    const std::string text(data, size); // terminated copy: nothing is read past the received bytes
+    const char* p = text.c_str();
+    if (text.compare(0, 3, "map") != 0) return 0;
+    p += 3;
+    int fields = 0;
+    for (int r = 0; r < kRobotCount; ++r) {
+        for (int k = 0; k < 8; ++k) {
+            skip_blanks(p);
+            if (!scan_float(p, request.waypoints[r][k])) return fields;
+            ++fields;
+        }
+        skip_blanks(p);
+        if (!scan_int(p, request.values[r])) return fields;
+        ++fields;
+    }
+    return fields;
+}
+
+std::string format_map_answer(const int camera_modes[kRobotCount], const float positions[kRobotCount][2],
+                              float base_latitude, float base_longitude, int reference_node, int snapshot) {
+    std::string out;
+    char part[160];
+    for (int k = 0; k < kRobotCount; ++k) {
+        std::snprintf(part, sizeof part, "1 %d 0 %f %f ", camera_modes[k], static_cast<double>(positions[k][0]),
+                      static_cast<double>(positions[k][1]));
+        out += part;
+    }
+    std::snprintf(part, sizeof part, "0 0 0 0 %f %f %d %d", static_cast<double>(base_latitude),
+                  static_cast<double>(base_longitude), reference_node, snapshot);
+    out += part;
+    out.push_back('\0');
+    return out;
+}
+
+int reference_node_from_text(const std::string& text, int current) {
+    if (text == "BASE") return kBaseIndex;
+    if (text.size() == 7 && text.compare(0, 6, "Robot ") == 0 && text[6] >= '1' && text[6] <= '4')
+        return text[6] - '0';
+    return current;
+}
+
+bool answer_map_request(const char* data, std::size_t size, MapFeedState& state, const RobotTable& table,
+                        MapFeedWindow& window, std::string& answer) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    parse_map_request(data, size, state.request);
+    // Without a video graph there is no sensor filter to hand the waypoints to; the answer still goes out.
+    if (ICapteurControl* capteur = window.capteur()) {
+        for (int r = 1; r <= kRobotCount; ++r) {
+            float* w = state.request.waypoints[r - 1];
+            for (int k = 1; k <= 4; ++k) {
+                int robot = r;
+                HRESULT hr = capteur->SetWaypoint(&robot, k, &w[2 * (k - 1)], &w[2 * (k - 1) + 1]);
+                if (FAILED(hr)) {
+                    window.release_video_graph();
+                    window.error_trace(kTraceWaypointFirst + k - 1, hr);
+                    return false;
+                }
+            }
+            int robot = r;
+            HRESULT hr = capteur->SetRobotValue(&robot, &state.request.values[r - 1]);
+            if (FAILED(hr)) {
+                window.release_video_graph();
+                window.error_trace(kTraceRobotValue, hr);
+                return false;
+            }
+        }
+    }
+    int modes[kRobotCount];
+    float positions[kRobotCount][2];
+    for (int k = 0; k < kRobotCount; ++k) {
+        modes[k] = window.camera_mode(k + 1);
+        positions[k][0] = table.robot(k + 1).latitude.load(relaxed);
+        positions[k][1] = table.robot(k + 1).longitude.load(relaxed);
+    }
+    const RobotRow& base = table.robot(window.virtual_base() ? 0 : kBaseIndex);
+    state.reference_node = reference_node_from_text(window.reference_node_text(), state.reference_node);
+    const int snapshot = state.snapshot.exchange(0, relaxed);
+    answer = format_map_answer(modes, positions, base.latitude.load(relaxed), base.longitude.load(relaxed),
+                               state.reference_node, snapshot);
+    return true;
+}
+
+void map_feed_thread(MapFeedState& state, const RobotTable& table, MapFeedWindow& window,
+                     const std::atomic<bool>& quit, MapFeedConfig config) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    const int check_ms = static_cast<int>(config.quit_check.count());
+    TcpListener listener;
+    if (!listener.bind(config.port, config.bind_address) || !listener.listen(32)) {
+        std::fprintf(stderr, "map feed: cannot bind TCP port %u\n", static_cast<unsigned>(config.port));
+        return;
+    }
+    if (config.on_listening) config.on_listening(listener.local_port());
+    std::vector<char> buffer(32768);
+    while (!quit.load(relaxed)) {
+        if (!listener.listen(32)) return;
+        TcpConnection client;
+        if (!listener.accept(client, check_ms)) continue;
+        for (;;) {
+            // Waiting for a request, still seeing the quit flag.
+            while (!client.wait_readable(check_ms))
+                if (quit.load(relaxed)) return;
+            long n = client.receive(buffer.data(), buffer.size());
+            if (n <= 0) break; // the page went away
+            std::string answer;
+            if (!answer_map_request(buffer.data(), static_cast<std::size_t>(n), state, table, window, answer))
+                return; // the sensor filter is gone until the console is started again
+            if (client.send(answer.data(), answer.size()) < 0) break;
+            for (auto waited = std::chrono::milliseconds(0); waited < config.pace && !quit.load(relaxed);
+                 waited += config.quit_check)
+                std::this_thread::sleep_for(std::min(config.quit_check, config.pace - waited));
+            if (quit.load(relaxed)) return;
+            if (window.view() != kMapView) break; // the map page is no longer shown: drop the client
+        }
+    }
+}
+
+} // namespace kavro::console

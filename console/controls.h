@@ -39,6 +39,7 @@ public:
 
     virtual void set_progress_range(int id, int low, int high) = 0;
     virtual void set_progress_step(int id, int step) = 0;
+    virtual void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) = 0;
 
     virtual bool menu_checked(int id) const = 0;
     virtual void menu_check(int id, bool on) = 0;

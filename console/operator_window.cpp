@@ -325,6 +325,8 @@ void window_init(ConsoleApp& app, Controls& c) {
         }
         c.set_progress_range(robot_speed_bar(k), 0, 63);
         c.set_progress_step(robot_speed_bar(k), 1);
+        c.set_progress_colour(robot_battery_bar(k), 0, 0, 255);
+        c.set_progress_colour(robot_signal_bar(k), 255, 0, 255);
     }
     if (!app.network_connected()) {
         c.set_enabled(kWebCheck, false);

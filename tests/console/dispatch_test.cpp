@@ -94,6 +94,9 @@ TEST_F(DispatchTest, InitialisationSetsBarsListsAndStartState) {
     EXPECT_EQ(c_.at(robot_signal_bar(3)).range_high, 100);
     EXPECT_EQ(c_.at(robot_speed_bar(4)).range_high, 63);
     EXPECT_EQ(c_.at(robot_speed_bar(4)).step, 1);
+    EXPECT_EQ(c_.at(robot_battery_bar(1)).colour, 0x0000FF);
+    EXPECT_EQ(c_.at(robot_signal_bar(1)).colour, 0xFF00FF);
+    EXPECT_EQ(c_.at(robot_speed_bar(1)).colour, -1);
     EXPECT_EQ(c_.text(kGpsPortList), "COM5");
     EXPECT_TRUE(c_.enabled(kWebCheck));
     EXPECT_EQ(visible_panes(), std::vector<int>{kPaneWeb});

@@ -19,6 +19,7 @@ struct FakeControl {
     std::vector<std::string> items;
     int selected = -1;
     int range_low = 0, range_high = 100, step = 10;
+    int colour = -1;  // 0xRRGGBB once set
 };
 
 class FakeControls : public Controls {
@@ -64,6 +65,9 @@ public:
         controls[id].range_high = high;
     }
     void set_progress_step(int id, int step) override { controls[id].step = step; }
+    void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) override {
+        controls[id].colour = (r << 16) | (g << 8) | b;
+    }
     bool menu_checked(int id) const override { return menu_marks.count(id) && menu_marks.at(id); }
     void menu_check(int id, bool on) override { menu_marks[id] = on; }
     bool menu_enabled(int id) const override { return !(menu_greyed.count(id) && menu_greyed.at(id)); }

@@ -67,6 +67,7 @@ void ModelControls::about_box() {
                        if (msg == ui::WM_INITDIALOG) return 1;
                        if (msg == ui::WM_COMMAND && (ui::loword(wp) == ids::kOk || ui::loword(wp) == ids::kCancel)) {
                            ui::end_dialog(h, ui::LRESULT(ui::loword(wp)));
+                           ui::post_message(h, ui::WM_NULL);  // lets the modal loop see the end at once
                            return 1;
                        }
                        return 0;

@@ -25,6 +25,11 @@ class RecordingVideo : public PanesWithoutVideo {
 public:
     RecordingVideo(ConsoleApp& app, Log& log) : PanesWithoutVideo(app), log_(log) {}
     HRESULT mesh_result = S_OK;
+    HRESULT build_result = S_OK;
+    HRESULT build() override {
+        log_.push_back("build");
+        return build_result;
+    }
     void stop_view(int v) override {
         log_.push_back("stop " + std::to_string(v));
         PanesWithoutVideo::stop_view(v);
@@ -80,7 +85,13 @@ private:
 class RecordingDevices : public Joystick {
 public:
     explicit RecordingDevices(Log& log) : log_(log) {}
+    HRESULT probe_result = E_FAIL;
+    HRESULT probe() override {
+        log_.push_back("joystick probe");
+        return probe_result;
+    }
     void poll_step() override { log_.push_back("joystick poll"); }
+    void release() override { log_.push_back("joystick release"); }
 
 private:
     Log& log_;
@@ -89,7 +100,13 @@ private:
 class RecordingWiimote : public WiiRemote {
 public:
     explicit RecordingWiimote(Log& log) : log_(log) {}
+    bool found = false;
+    bool find_and_open() override {
+        log_.push_back("wiimote find");
+        return found;
+    }
     void poll_step() override { log_.push_back("wiimote poll"); }
+    void close() override { log_.push_back("wiimote close"); }
 
 private:
     Log& log_;
@@ -98,7 +115,27 @@ private:
 class RecordingLink : public RobotLink {
 public:
     explicit RecordingLink(Log& log) : log_(log) {}
+    void start_command_sender() override { log_.push_back("command sender"); }
     void status_poll() override { log_.push_back("status poll"); }
+
+private:
+    Log& log_;
+};
+
+class RecordingGps : public GpsFeed {
+public:
+    explicit RecordingGps(Log& log) : log_(log) {}
+    void start_gps_reader() override { log_.push_back("gps reader"); }
+    void start_map_feed() override { log_.push_back("map feed"); }
+
+private:
+    Log& log_;
+};
+
+class RecordingRemote : public RemoteControl {
+public:
+    explicit RecordingRemote(Log& log) : log_(log) {}
+    void start_listener() override { log_.push_back("remote listener"); }
 
 private:
     Log& log_;

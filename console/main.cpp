@@ -1,0 +1,22 @@
+// InterfaceKAVRO: the operator console of the KAVRO robots.
+#include "console/console_app.h"
+#include "console/panes_without_video.h"
+#include "console/startup.h"
+#include "console/sys_console_system.h"
+#include "platform/sys/system.h"
+#include "platform/ui/qt/front_end.h"
+
+#include <memory>
+
+int main(int argc, char** argv) {
+    using namespace kavro::console;
+    // The command line is not used; Qt only reads its own options from it.
+    kavro::ui::qt::FrontEnd front_end(argc, argv);
+
+    auto app = std::make_unique<ConsoleApp>();
+    app->network_connected = [] { return kavro::sys::connected_state(); };
+    app->seams.video = std::make_unique<PanesWithoutVideo>(*app);
+
+    SysConsoleSystem system;
+    return run_console(*app, system);
+}

@@ -1,0 +1,22 @@
+// Start-up's system pieces on the platform: the named instance blocks.
+#pragma once
+
+#include "console/startup.h"
+#include "platform/sys/instance.h"
+
+#include <memory>
+
+namespace kavro::console {
+
+class SysConsoleSystem : public ConsoleSystem {
+public:
+    bool instance_running(const std::string& name) override;
+    void create_instance_block(const std::string& name) override;
+    void publish_window(ui::Hwnd window) override;
+
+private:
+    // Held for the life of the process: the name exists exactly as long as the console runs.
+    std::unique_ptr<sys::InstanceBlock> block_;
+};
+
+} // namespace kavro::console

@@ -1,0 +1,154 @@
+#include "console/ids.h"
+#include "console/startup.h"
+#include "platform/ui/message_box.h"
+#include "recording_seams.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace kavro::console {
+namespace {
+
+using namespace ids;
+namespace fs = std::filesystem;
+using test::Log;
+
+class FakeSystem : public ConsoleSystem {
+public:
+    std::set<std::string> running;
+    Log calls;
+    ui::Hwnd published;
+    bool instance_running(const std::string& name) override {
+        calls.push_back("probe " + name);
+        return running.count(name) != 0;
+    }
+    void create_instance_block(const std::string& name) override { calls.push_back("block " + name); }
+    void publish_window(ui::Hwnd w) override {
+        calls.push_back("publish");
+        published = w;
+    }
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("kavro_console_startup_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        fs::copy_file(std::string(KAVRO_SOURCE_DIR) + "/configs/interface.xml", dir_ / "interface.xml",
+                      fs::copy_options::overwrite_existing);
+        app_.config.configs_dir = dir_.string() + "/";
+        auto video = std::make_unique<test::RecordingVideo>(app_, log_);
+        video_ = video.get();
+        app_.seams.video = std::move(video);
+        app_.seams.pages = std::make_unique<test::RecordingPages>(log_);
+        app_.seams.robot_link = std::make_unique<test::RecordingLink>(log_);
+        app_.seams.gps = std::make_unique<test::RecordingGps>(log_);
+        app_.seams.remote = std::make_unique<test::RecordingRemote>(log_);
+        auto joystick = std::make_unique<test::RecordingDevices>(log_);
+        joystick_ = joystick.get();
+        app_.seams.joystick = std::move(joystick);
+        auto wiimote = std::make_unique<test::RecordingWiimote>(log_);
+        wiimote_ = wiimote.get();
+        app_.seams.wiimote = std::move(wiimote);
+        previous_ = ui::set_message_box_presenter([this](const std::string& text, const std::string& caption, unsigned) {
+            messages_.push_back(caption + ": " + text);
+            return ui::IDOK;
+        });
+    }
+    void TearDown() override {
+        ui::set_message_box_presenter(previous_);
+        fs::remove_all(dir_);
+    }
+    std::size_t windows() const { return ui::top_level_windows().size(); }
+
+    fs::path dir_;
+    ConsoleApp app_;
+    test::RecordingVideo* video_ = nullptr;
+    test::RecordingDevices* joystick_ = nullptr;
+    test::RecordingWiimote* wiimote_ = nullptr;
+    FakeSystem system_;
+    Log log_;
+    std::vector<std::string> messages_;
+    ui::MessageBoxPresenter previous_;
+};
+
+TEST_F(StartupTest, RefusesBesideAnotherConsoleOrTheMixer) {
+    const std::size_t before = windows();
+    system_.running = {"InterfaceKAVRO"};
+    EXPECT_EQ(run_console(app_, system_), 0);
+    system_.running = {"KAVRO"};
+    EXPECT_EQ(run_console(app_, system_), 0);
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[0], "Erreur: Cette application est déjà lancée.\nFermer la première pour la relancer de nouveau.");
+    EXPECT_EQ(messages_[1],
+              "Erreur: KAVRO est déjà lancée sur cette machine.\nVous ne pouvez pas utiliser l'interface en même temps.");
+    EXPECT_EQ(system_.calls, (Log{"probe InterfaceKAVRO", "probe InterfaceKAVRO", "probe KAVRO"}));
+    EXPECT_TRUE(log_.empty());
+    EXPECT_EQ(windows(), before);
+}
+
+TEST_F(StartupTest, StartsInOrderRunsTheLoopAndReleasesDevices) {
+    joystick_->probe_result = S_OK;
+    wiimote_->found = true;
+    bool looped = false;
+    StartupHooks hooks;
+    hooks.message_loop = [&] {
+        looped = true;
+        const ui::Hwnd w = system_.published;
+        EXPECT_TRUE(ui::is_window(w));
+        EXPECT_TRUE(ui::is_zoomed(w));
+        EXPECT_TRUE(ui::timer_exists(w, kTimerConfigList));
+        EXPECT_TRUE(ui::timer_exists(w, kTimerStatusPoll));
+        EXPECT_FALSE(ui::timer_exists(w, kTimerDevicePoll));
+        EXPECT_TRUE(ui::menu_item_enabled(w, kMenuJoystick));
+        EXPECT_TRUE(ui::menu_item_enabled(w, kMenuWiimote));
+        EXPECT_EQ(app_.controls != nullptr, true);
+        ui::user::choose_menu(w, kMenuExit);
+        return ui::run_message_loop();
+    };
+    EXPECT_EQ(run_console(app_, system_, hooks), 0);
+    EXPECT_TRUE(looped);
+    EXPECT_EQ(system_.calls, (Log{"probe InterfaceKAVRO", "probe KAVRO", "block InterfaceKAVRO", "publish"}));
+    EXPECT_EQ(log_, (Log{"archive", "refresh list", "fit", "build", "remote listener", "command sender", "gps reader",
+                         "map feed", "wiimote find", "joystick probe", "save kavro.xml", "stop graphs", "release",
+                         "joystick release", "wiimote close"}));
+    EXPECT_TRUE(app_.drive.quit.load());
+    EXPECT_FALSE(ui::is_window(system_.published));
+    EXPECT_EQ(app_.controls, nullptr);
+    EXPECT_TRUE(fs::exists(dir_ / "interface.xml"));
+}
+
+TEST_F(StartupTest, AbsentDevicesGreyTheirMenuItems) {
+    StartupHooks hooks;
+    hooks.message_loop = [&] {
+        const ui::Hwnd w = system_.published;
+        EXPECT_FALSE(ui::menu_item_enabled(w, kMenuJoystick));
+        EXPECT_FALSE(ui::menu_item_enabled(w, kMenuWiimote));
+        EXPECT_FALSE(app_.joystick_present);
+        ui::post_quit_message(3);
+        return ui::run_message_loop();
+    };
+    // The loop's code is the program's; a quit that did not come from Exit still leaves in order.
+    EXPECT_EQ(run_console(app_, system_, hooks), 3);
+    EXPECT_EQ(std::count(log_.begin(), log_.end(), "joystick release"), 0);
+    EXPECT_EQ(std::count(log_.begin(), log_.end(), "save kavro.xml"), 1);
+}
+
+TEST_F(StartupTest, FailedVideoBuildEndsWithAMessageAndNoSave) {
+    video_->build_result = E_FAIL;
+    const std::size_t before = windows();
+    EXPECT_EQ(run_console(app_, system_), 0);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "Error: Initialisation failed !.\nSoftware will exit.");
+    EXPECT_EQ(log_, (Log{"archive", "refresh list", "fit", "build", "release"}));
+    EXPECT_EQ(system_.calls, (Log{"probe InterfaceKAVRO", "probe KAVRO", "block InterfaceKAVRO"}));
+    EXPECT_EQ(windows(), before);
+    EXPECT_FALSE(fs::exists(dir_ / "interface.xml"));  // retired at load, not written again
+    EXPECT_FALSE(app_.drive.quit.load());
+}
+
+} // namespace
+} // namespace kavro::console

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 using namespace kavro::vmr9;
@@ -111,14 +112,36 @@ void BM_FullPictureNewOverlayEachFrame(benchmark::State& state) {
     report(state);
 }
 
-// What a source thread pays per frame to hand a 768x576 frame over.
+// What a source thread pays per frame to hand a 768x576 frame over: a camera picture, and a uniform one
+// (Noir's black, kept as a colour).
 void BM_HandOver(benchmark::State& state) {
     const auto format = PixelFormat(state.range(0));
-    const std::size_t size = dib_stride(format, in_w) * in_h;
-    std::vector<std::uint8_t> frame(size, 0x5a);
+    const bool uniform = state.range(1) != 0;
+    const std::size_t stride = dib_stride(format, in_w), size = stride * in_h;
+    std::vector<std::uint8_t> frame(size, 0);
+    if (!uniform) {
+        const auto camera = camera_frame(3); // the same picture in the source's layout
+        const int bytes = bits_per_pixel(format) / 8;
+        for (int y = 0; y < in_h; ++y)
+            for (int x = 0; x < in_w; ++x) {
+                std::uint32_t c;
+                std::memcpy(&c, &camera[(std::size_t(y) * in_w + x) * 4], 4);
+                std::uint8_t* p = &frame[stride * std::size_t(y) + std::size_t(x) * std::size_t(bytes)];
+                if (bytes == 2) {
+                    const std::uint16_t v = std::uint16_t((c >> 19 & 0x1f) << 11 | (c >> 10 & 0x3f) << 5 | (c >> 3 & 0x1f));
+                    std::memcpy(p, &v, 2);
+                } else {
+                    std::memcpy(p, &c, std::size_t(bytes));
+                }
+            }
+    }
     Compositor mixer(1);
-    for (auto _ : state) mixer.submit(0, {frame.data(), size, in_w, in_h, format, true, 0});
-    state.SetLabel(format == PixelFormat::rgb565 ? "rgb565" : format == PixelFormat::rgb24 ? "rgb24" : "rgb32");
+    for (auto _ : state) {
+        mixer.submit(0, {frame.data(), size, in_w, in_h, format, true, 0});
+        mixer.clear(0); // every hand-over counts as new
+    }
+    state.SetLabel(std::string(format == PixelFormat::rgb565 ? "rgb565" : format == PixelFormat::rgb24 ? "rgb24" : "rgb32") +
+                   (uniform ? " uniform" : " camera"));
     report(state);
 }
 
@@ -127,7 +150,11 @@ void BM_HandOver(benchmark::State& state) {
 BENCHMARK(BM_FullPictureWithOverlay)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_GridWithoutOverlay)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FullPictureNewOverlayEachFrame)->Unit(benchmark::kMillisecond)->MinTime(1.0);
-BENCHMARK(BM_HandOver)->Arg(int(PixelFormat::rgb565))->Arg(int(PixelFormat::rgb24))->Arg(int(PixelFormat::rgb32))
+BENCHMARK(BM_HandOver)
+    ->Args({int(PixelFormat::rgb565), 0})
+    ->Args({int(PixelFormat::rgb24), 0})
+    ->Args({int(PixelFormat::rgb32), 0})
+    ->Args({int(PixelFormat::rgb565), 1})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

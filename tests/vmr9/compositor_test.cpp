@@ -445,3 +445,50 @@ TEST(Vmr9Compositor, StreamsOnTheirOwnThreads) {
     }
     EXPECT_GT(stream3_shown, 0);
 }
+
+// A uniform picture is kept as its colour; sending the same one again is no change, anything else is.
+TEST(Vmr9Compositor, UniformPicturesAndRepeats) {
+    Compositor mixer(1);
+    Target t(8, 6);
+    const Bitmap black = solid(0, 16, 12, PixelFormat::rgb565);
+    ASSERT_EQ(mixer.submit(0, black.view()), Status::ok);
+    EXPECT_TRUE(mixer.dirty());
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(3, 3), 0u);
+    ASSERT_EQ(mixer.submit(0, black.view()), Status::ok);
+    EXPECT_FALSE(mixer.dirty()); // the same black again
+    const Bitmap bigger = solid(0, 32, 12, PixelFormat::rgb565);
+    ASSERT_EQ(mixer.submit(0, bigger.view()), Status::ok);
+    EXPECT_TRUE(mixer.dirty()); // another size
+    mixer.compose(t.view());
+
+    // The unused byte of 32-bit pixels does not count.
+    Bitmap grey = solid(0x404040, 8, 6, PixelFormat::rgb32);
+    for (std::size_t i = 3; i < grey.bytes.size(); i += 4) grey.bytes[i] = std::uint8_t(i);
+    ASSERT_EQ(mixer.submit(0, grey.view()), Status::ok);
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(7, 5), 0x404040u);
+
+    // One different pixel, the very last one in memory, makes a picture: 24-bit bottom-up, so it is the
+    // top-right pixel; the bytes after it (row padding) are not looked at.
+    Bitmap almost = make_bitmap(PixelFormat::rgb24, 7, 6, true, [](int x, int y) {
+        return x == 6 && y == 0 ? 0xff0000u : 0x404040u;
+    });
+    ASSERT_EQ(mixer.submit(0, almost.view()), Status::ok);
+    EXPECT_TRUE(mixer.dirty());
+    Target u(7, 6);
+    mixer.compose(u.view());
+    EXPECT_EQ(u.at(6, 0), 0xff0000u);
+    EXPECT_EQ(u.at(0, 0), 0x404040u);
+    EXPECT_EQ(u.at(6, 5), 0x404040u);
+    // After a clear the same uniform picture shows again.
+    mixer.submit(0, grey.view());
+    mixer.compose(t.view());
+    mixer.clear(0);
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(1, 1), 0u);
+    ASSERT_EQ(mixer.submit(0, grey.view()), Status::ok);
+    EXPECT_TRUE(mixer.dirty());
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(1, 1), 0x404040u);
+}

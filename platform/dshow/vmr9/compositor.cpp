@@ -92,6 +92,9 @@ struct Compositor::Frame {
 struct Compositor::Slot {
     std::mutex submit_mutex;     // serialises hand-overs into one slot; held during the conversion
     std::unique_ptr<Frame> back; // the converting side's buffer (under submit_mutex)
+    bool last_solid = false;     // what the newest hand-over was (under submit_mutex)
+    std::uint32_t last_colour = 0;
+    int last_width = 0, last_height = 0;
 
     mutable std::mutex swap_mutex; // guards only the pointer swaps below
     std::unique_ptr<Frame> pending;
@@ -178,15 +181,24 @@ Status Compositor::convert(const FrameView& in, Frame& out, bool key, std::uint3
     if (in.size < stride * std::size_t(in.height - 1) + row_bytes) return Status::bad_frame;
 
     const int w = in.width, h = in.height;
-    out.pixels.resize(std::size_t(w) * std::size_t(h));
-    out.width = w;
-    out.height = h;
+    auto row_of = [&](int y) { return in.data + stride * std::size_t(in.bottom_up ? h - 1 - y : y); };
     // The key compares the colour as the bitmap holds it (0x00BBGGRR against our 0x00RRGGBB).
     const std::uint32_t key_rgb =
         (colour_key & 0xff) << 16 | (colour_key & 0xff00) | (colour_key >> 16 & 0xff);
-    std::uint32_t differs = 0; // a uniform picture (a black background) costs a fill, not a scaling
+    out.width = w;
+    out.height = h;
+
+    // A uniform picture (a black background) is kept as its colour and drawn as a fill.
+    std::uint32_t first = 0;
+    if (uniform(in, stride, row_bytes, first)) {
+        out.solid = true;
+        out.colour = key && (first & 0xffffffu) == key_rgb ? 0 : first;
+        return Status::ok;
+    }
+    out.solid = false;
+    out.pixels.resize(std::size_t(w) * std::size_t(h));
     for (int y = 0; y < h; ++y) {
-        const std::uint8_t* src = in.data + stride * std::size_t(in.bottom_up ? h - 1 - y : y);
+        const std::uint8_t* src = row_of(y);
         std::uint32_t* dst = out.pixels.data() + std::size_t(y) * std::size_t(w);
         switch (in.format) {
         case PixelFormat::rgb32:
@@ -214,11 +226,59 @@ Status Compositor::convert(const FrameView& in, Frame& out, bool key, std::uint3
             for (int x = 0; x < w; ++x)
                 if ((dst[x] & 0xffffffu) == key_rgb) dst[x] = 0; // transparent, premultiplied
         }
-        for (int x = 0; x < w; ++x) differs |= dst[x] ^ out.pixels[0];
     }
-    out.solid = differs == 0;
-    out.colour = out.pixels[0];
     return Status::ok;
+}
+
+// Whether every pixel of the frame has one colour (the unused byte of 32-bit pixels aside); `colour` gets
+// it as an opaque a8r8g8b8 value. Real pictures differ within their first pixels, so this costs them little.
+bool Compositor::uniform(const FrameView& in, std::size_t stride, std::size_t row_bytes, std::uint32_t& colour) {
+    const int w = in.width, h = in.height;
+    const std::uint8_t* base = in.data;
+    switch (in.format) {
+    case PixelFormat::rgb32: {
+        std::uint32_t v0;
+        std::memcpy(&v0, base, 4);
+        v0 &= 0xffffffu;
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t* row = base + stride * std::size_t(y);
+            std::uint32_t diff = 0;
+            for (int x = 0; x < w; ++x) {
+                std::uint32_t v;
+                std::memcpy(&v, row + 4 * x, 4);
+                diff |= (v & 0xffffffu) ^ v0;
+            }
+            if (diff) return false;
+        }
+        colour = v0 | opaque_alpha;
+        return true;
+    }
+    case PixelFormat::rgb565: {
+        std::uint16_t v0;
+        std::memcpy(&v0, base, 2);
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t* row = base + stride * std::size_t(y);
+            std::uint16_t diff = 0;
+            for (int x = 0; x < w; ++x) {
+                std::uint16_t v;
+                std::memcpy(&v, row + 2 * x, 2);
+                diff |= std::uint16_t(v ^ v0);
+            }
+            if (diff) return false;
+        }
+        colour = expand565(v0);
+        return true;
+    }
+    case PixelFormat::rgb24: {
+        for (std::size_t i = 3; i < row_bytes; ++i)
+            if (base[i] != base[i - 3]) return false;
+        for (int y = 1; y < h; ++y)
+            if (std::memcmp(base + stride * std::size_t(y), base, row_bytes) != 0) return false;
+        colour = opaque_alpha | std::uint32_t(base[2]) << 16 | std::uint32_t(base[1]) << 8 | base[0];
+        return true;
+    }
+    }
+    return false;
 }
 
 void Compositor::hand_over(Slot& slot, std::unique_ptr<Frame>& frame) {
@@ -243,6 +303,15 @@ Status Compositor::submit(int stream, const FrameView& frame) {
     if (!slot.back) slot.back = std::make_unique<Frame>();
     const Status s = convert(frame, *slot.back, false, 0);
     if (s != Status::ok) return s;
+    // The same uniform picture again (a black background every tick) changes nothing on screen.
+    const Frame& f = *slot.back;
+    const bool same = f.solid && slot.last_solid && slot.last_colour == f.colour && slot.last_width == f.width &&
+                      slot.last_height == f.height;
+    slot.last_solid = f.solid;
+    slot.last_colour = f.colour;
+    slot.last_width = f.width;
+    slot.last_height = f.height;
+    if (same) return Status::ok;
     hand_over(slot, slot.back);
     frames_changed_.store(true, std::memory_order_relaxed);
     return Status::ok;
@@ -254,6 +323,7 @@ Status Compositor::clear(int stream) {
     std::lock_guard lock(slot.submit_mutex);
     if (!slot.back) slot.back = std::make_unique<Frame>();
     slot.back->width = slot.back->height = 0;
+    slot.last_solid = false;
     hand_over(slot, slot.back);
     frames_changed_.store(true, std::memory_order_relaxed);
     return Status::ok;

@@ -128,6 +128,7 @@ private:
 
     bool valid(int stream) const { return stream >= 0 && stream < stream_count(); }
     static Status convert(const FrameView& in, Frame& out, bool key, std::uint32_t colour_key);
+    static bool uniform(const FrameView& in, std::size_t stride, std::size_t row_bytes, std::uint32_t& colour);
     static void hand_over(Slot& slot, std::unique_ptr<Frame>& frame);
     static void take_newest(Slot& slot);
 

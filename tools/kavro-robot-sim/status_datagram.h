@@ -1,0 +1,31 @@
+// The robot status datagram: what a robot (or the simulator) sends about ten times a second to the station
+// that drives it. Plain ASCII, fields separated by single blanks, no terminator:
+//   "status BATTERY WHEEL1 WHEEL2 SIGNAL LATITUDE LONGITUDE NODE"
+// e.g. "status 87 127 127 92 48.117302 11.516666 10.0.0.11". See docs/robot-status-datagram.md.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kavro::robot {
+
+struct RobotStatus {
+    int battery = 0;               // 0..100 %
+    int wheel1 = 64;               // wheel byte: bit 6 forward, low six bits the magnitude
+    int wheel2 = 64;
+    int signal = 0;                // 0..100
+    double latitude = 1000.0;      // decimal degrees, south negative; 1000 = no fix
+    double longitude = 1000.0;     // west negative; 1000 = no fix
+    std::array<std::uint8_t, 4> node{}; // mesh node address, dotted order
+};
+
+inline constexpr std::size_t kStatusDatagramMaximum = 128;
+
+std::string format_status_datagram(const RobotStatus& status);
+// False (and `out` untouched) unless the bytes are exactly one well-formed status datagram with every value in
+// its range.
+bool parse_status_datagram(const char* data, std::size_t size, RobotStatus& out);
+
+} // namespace kavro::robot

@@ -172,6 +172,40 @@ TEST_F(Vmr9Filter, CreatedByClassWithItsInterfacesAndPins) {
     EXPECT_EQ(windowless->GetCurrentImage(&dib), E_FAIL); // nothing connected: no native size
     EXPECT_EQ(windowless->GetCurrentImage(nullptr), E_POINTER);
     EXPECT_EQ(bitmap->SetAlphaBitmap(nullptr), E_POINTER);
+
+    // The overlay comes from a device context of the window system; anything else is refused.
+    auto canvas = std::make_shared<kavro::ui::Canvas>(64, 48);
+    kavro::ui::Dc dc(canvas);
+    VMR9AlphaBitmap ab{};
+    ab.dwFlags = VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey;
+    ab.hdc = &dc;
+    ab.rSrc = {0, 0, 64, 48};
+    ab.rDest = {0, 0, 1, 1};
+    ab.fAlpha = 0.5f;
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&ab), S_OK);
+    VMR9AlphaBitmap bad = ab;
+    bad.rSrc = {0, 0, 65, 48}; // beyond the canvas
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), E_INVALIDARG);
+    bad = ab;
+    bad.rSrc = {10, 10, 10, 20}; // empty
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), E_INVALIDARG);
+    bad = ab;
+    bad.fAlpha = -0.5f;
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), E_INVALIDARG);
+    bad = ab;
+    bad.dwFlags = VMR9AlphaBitmap_EntireDDS; // no display surfaces here
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), E_INVALIDARG);
+    bad = ab;
+    bad.hdc = nullptr;
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), E_INVALIDARG);
+    kavro::ui::Dc empty;
+    bad.hdc = &empty; // a device context without a canvas
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), E_INVALIDARG);
+    bad = ab;
+    bad.rDest = {0, 0, NAN, 1};
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), E_INVALIDARG);
+    bad.dwFlags = VMR9AlphaBitmap_Disable; // switching it off needs nothing else
+    EXPECT_EQ(bitmap->SetAlphaBitmap(&bad), S_OK);
 }
 
 // Inputs take uncompressed 5-6-5, 24-bit and 32-bit RGB video, either row order; nothing else.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 namespace kavro::test {
 
@@ -21,6 +22,8 @@ struct TestVideoLayout {
     int height = 48;
     bool bottom_up = true;
     LONG short_by = 0; // the actual data length falls this many bytes short of a frame
+    REFERENCE_TIME frame_time = 0; // > 0: samples carry start times n * frame_time (a camera's own rate)
+    bool same_picture = false;     // draw the first frame once and copy it after (a cheap source)
 };
 
 using PictureFn = std::function<std::uint32_t(int x, int y, int frame)>;
@@ -82,6 +85,16 @@ public:
             std::lock_guard lock(picture_mutex_);
             picture = picture_;
         }
+        if (layout_.frame_time > 0) {
+            REFERENCE_TIME start = n * layout_.frame_time, stop = start + layout_.frame_time;
+            sample->SetTime(&start, &stop);
+        }
+        if (layout_.same_picture && !first_.empty()) {
+            std::memcpy(data, first_.data(), first_.size());
+            sample->SetActualDataLength(image_bytes() - layout_.short_by);
+            frames_.fetch_add(1, std::memory_order_relaxed);
+            return S_OK;
+        }
         const LONG stride_bytes = stride();
         for (int y = 0; y < layout_.height; ++y) {
             BYTE* row = data + std::size_t(stride_bytes) * std::size_t(layout_.bottom_up ? layout_.height - 1 - y : y);
@@ -96,6 +109,7 @@ public:
                 }
             }
         }
+        if (layout_.same_picture) first_.assign(data, data + image_bytes());
         sample->SetActualDataLength(image_bytes() - layout_.short_by);
         frames_.fetch_add(1, std::memory_order_relaxed);
         return S_OK;
@@ -107,6 +121,7 @@ private:
     std::mutex picture_mutex_;
     PictureFn picture_;
     std::atomic<int> frames_{0};
+    std::vector<BYTE> first_; // streaming thread only
 };
 
 class CTestVideoSource : public CSource {

@@ -6,7 +6,7 @@
 //   platform/com/runtime.h          CoCreateInstance, CoTaskMemAlloc/Free, the built-in class table
 //                                   (kavro::com::register_builtin_class, KAVRO_BUILTIN_CLASS)
 //   platform/com/rect.h             RECT
-//   platform/registry/registry.h    the registry (keys, string and number values), drive_c_root()
+//   platform/registry/registry.h    the registry (keys, string and number values)
 //
 //   platform/dshow/types.h          AM_MEDIA_TYPE, VIDEOINFOHEADER/VIDEOINFO, BITMAPINFOHEADER, media type and
 //                                   format GUIDs, PIN_INFO/FILTER_INFO, Quality, ALLOCATOR_PROPERTIES,

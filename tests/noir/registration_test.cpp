@@ -1,0 +1,180 @@
+// noir.ax as the setup step uses it: registered with regsvr32 into a registry, found by its friendly name
+// through the device enumerator, created by its CLSID.
+#include "filters/noir/noir.h"
+#include "platform/registry/registry.h"
+#include "tests/dshow/test_support.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+using namespace kavro::test;
+namespace reg = kavro::registry;
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string output; // stdout and stderr together
+};
+
+ToolRun run(const std::string& args) {
+    const std::string cmd = std::string(REGSVR32) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ToolRun r{-1, {}};
+    if (!p) return r;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) r.output += buf;
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+const std::string kNoirKey = "SOFTWARE\\Classes\\CLSID\\{9E237DA7-8506-453F-99D9-8B80F69254FB}";
+const std::string kNoirFilterKey =
+    "SOFTWARE\\Classes\\CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\"
+    "{9E237DA7-8506-453F-99D9-8B80F69254FB}";
+
+class Regsvr32 : public TempRegistry {};
+
+TEST_F(Regsvr32, RegistersTheServerAndTheFilterThenRemovesBoth) {
+    const ToolRun r = run(std::string("/s \"") + NOIR_AX + "\"");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "");
+
+    EXPECT_EQ(reg::get_string(kNoirKey, ""), "Noir");
+    char real[4096];
+    ASSERT_NE(realpath(NOIR_AX, real), nullptr);
+    EXPECT_EQ(reg::get_string(kNoirKey + "\\InprocServer32", ""), std::string(real));
+    EXPECT_EQ(reg::get_string(kNoirKey + "\\InprocServer32", "ThreadingModel"), "Both");
+    EXPECT_EQ(reg::get_string(kNoirFilterKey, "FriendlyName"), "Noir");
+    EXPECT_EQ(reg::get_number(kNoirFilterKey, "Merit"), 0x00200000u);
+    EXPECT_EQ(reg::subkeys(kNoirFilterKey + "\\Pins"), std::vector<std::string>{"Output 1"});
+    const std::string pin = kNoirFilterKey + "\\Pins\\Output 1";
+    EXPECT_EQ(reg::get_number(pin, "IsOutput"), 1u);
+    EXPECT_EQ(reg::get_number(pin, "IsRendered"), 0u);
+    EXPECT_EQ(reg::get_number(pin, "AllowedZero"), 0u);
+    EXPECT_EQ(reg::get_number(pin, "AllowedMany"), 0u);
+    EXPECT_EQ(reg::get_string(pin + "\\Types\\0", "MajorType"), guid_to_string(MEDIATYPE_Video));
+    EXPECT_EQ(reg::get_string(pin + "\\Types\\0", "MinorType"), guid_to_string(MEDIASUBTYPE_NULL));
+
+    // Registering again leaves one entry.
+    ASSERT_EQ(run(std::string("/s ") + NOIR_AX).status, 0);
+    EXPECT_EQ(reg::subkeys("SOFTWARE\\Classes\\CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance").size(), 1u);
+
+    const ToolRun u = run(std::string("/u ") + NOIR_AX);
+    ASSERT_EQ(u.status, 0) << u.output;
+    EXPECT_NE(u.output.find("DllUnregisterServer"), std::string::npos);
+    EXPECT_FALSE(reg::key_exists(kNoirFilterKey));
+    EXPECT_FALSE(reg::key_exists(kNoirKey));
+}
+
+TEST_F(Regsvr32, FailuresGiveANonZeroCodeAndAMessageUnlessSilent) {
+    const ToolRun missing = run(dir + "/absent.ax");
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.output.find("absent.ax"), std::string::npos);
+
+    const ToolRun silent = run("/s " + dir + "/absent.ax");
+    EXPECT_NE(silent.status, 0);
+    EXPECT_EQ(silent.output, "");
+
+    // A library without the registration export.
+    const ToolRun noexport = run(std::string("/s ") + "libc.so.6");
+    EXPECT_NE(noexport.status, 0);
+    EXPECT_NE(noexport.status, missing.status);
+
+    EXPECT_NE(run("").status, 0);
+    EXPECT_NE(run("/x " + std::string(NOIR_AX)).status, 0);
+    EXPECT_FALSE(reg::key_exists(kNoirKey));
+}
+
+TEST_F(Regsvr32, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
+    // The registry file's folder is a plain file: nothing can be written.
+    { std::ofstream(dir + "/blocked") << "x"; }
+    setenv("KAVRO_REGISTRY", (dir + "/blocked/registry.xml").c_str(), 1);
+    const ToolRun r = run(NOIR_AX);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("failed"), std::string::npos) << r.output;
+}
+
+class NoirLookup : public TempRegistry {};
+
+// What the mixer does: the first registered filter whose friendly name begins with the requested name.
+ComPtr<IBaseFilter> find_by_name(const std::string& prefix, std::string* found = nullptr) {
+    auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    ComPtr<IEnumMoniker> e;
+    if (devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) != S_OK) return nullptr;
+    for (;;) {
+        IMoniker* m = nullptr;
+        ULONG got = 0;
+        if (e->Next(1, &m, &got) != S_OK) return nullptr;
+        ComPtr<IMoniker> mon = ComPtr<IMoniker>::adopt(m);
+        ComPtr<IPropertyBag> bag;
+        EXPECT_EQ(mon->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()), S_OK);
+        char name[128];
+        if (FAILED(bag->Read("FriendlyName", name, sizeof name))) continue;
+        if (std::string(name).compare(0, prefix.size(), prefix) != 0) continue;
+        if (found) *found = name;
+        ComPtr<IBaseFilter> f;
+        EXPECT_EQ(mon->BindToObject(nullptr, nullptr, IID_IBaseFilter, f.put_void()), S_OK);
+        return f;
+    }
+}
+
+TEST_F(NoirLookup, FoundByFriendlyNameAndCreatedByClsid) {
+    auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    ComPtr<IEnumMoniker> none;
+    EXPECT_EQ(devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, none.put(), 0), S_FALSE);
+    EXPECT_FALSE(none);
+    ComPtr<IBaseFilter> f;
+    EXPECT_EQ(CoCreateInstance(CLSID_Noir, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, f.put_void()),
+              REGDB_E_CLASSNOTREG);
+
+    ASSERT_EQ(run(std::string("/s ") + NOIR_AX).status, 0);
+    std::string name;
+    ComPtr<IBaseFilter> byName = find_by_name("Noi", &name);
+    ASSERT_TRUE(byName);
+    EXPECT_EQ(name, "Noir");
+    CLSID clsid{};
+    ASSERT_EQ(byName->GetClassID(&clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_Noir);
+    EXPECT_FALSE(find_by_name("Mesh"));
+
+    ComPtr<IBaseFilter> byClsid;
+    ASSERT_EQ(CoCreateInstance(CLSID_Noir, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, byClsid.put_void()), S_OK);
+    ComPtr<IPin> pin;
+    ASSERT_EQ(byClsid->FindPin("Output 1", pin.put()), S_OK);
+    PIN_DIRECTION d;
+    pin->QueryDirection(&d);
+    EXPECT_EQ(d, PINDIR_OUTPUT);
+    EXPECT_EQ(byClsid->FindPin("Output 2", pin.put()), VFW_E_NOT_FOUND);
+}
+
+TEST_F(NoirLookup, LibraryExportsBehaveAsAComServer) {
+    void* lib = kavro::com::load_library(NOIR_AX);
+    ASSERT_NE(lib, nullptr);
+    auto get = reinterpret_cast<DllGetClassObjectFn>(dlsym(lib, "DllGetClassObject"));
+    auto can_unload = reinterpret_cast<DllCanUnloadNowFn>(dlsym(lib, "DllCanUnloadNow"));
+    ASSERT_TRUE(get && can_unload);
+    EXPECT_EQ(dlsym(lib, "_ZN5CNoir14CreateInstanceEP8IUnknownPi"), nullptr); // nothing else is visible
+
+    IClassFactory* cf = nullptr;
+    EXPECT_EQ(get(CLSID_VideoRenderer, IID_IClassFactory, reinterpret_cast<void**>(&cf)), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(cf, nullptr);
+    ASSERT_EQ(get(CLSID_Noir, IID_IClassFactory, reinterpret_cast<void**>(&cf)), S_OK);
+    EXPECT_EQ(can_unload(), S_FALSE); // the factory is alive
+
+    IBaseFilter* filter = nullptr;
+    ASSERT_EQ(cf->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)), S_OK);
+    IUnknown* inner = nullptr;
+    // Aggregation: only IUnknown may be asked with an outer object.
+    EXPECT_EQ(cf->CreateInstance(filter, IID_IBaseFilter, reinterpret_cast<void**>(&inner)), E_NOINTERFACE);
+    cf->Release();
+    EXPECT_EQ(can_unload(), S_FALSE); // the filter is alive
+    filter->Release();
+    EXPECT_EQ(can_unload(), S_OK);
+}
+
+} // namespace

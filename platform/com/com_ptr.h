@@ -52,9 +52,10 @@ public:
     }
     void** put_void() { return reinterpret_cast<void**>(put()); }
 
-    // QueryInterface into another ComPtr.
+    // QueryInterface into another ComPtr (emptied first).
     template <class U>
     HRESULT as(REFIID iid, ComPtr<U>& out) const {
+        out.reset();
         if (!p_) return E_POINTER;
         return p_->QueryInterface(iid, out.put_void());
     }

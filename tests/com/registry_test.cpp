@@ -1,0 +1,131 @@
+// The registry: keys and values in one XML file, written atomically and shared between processes.
+#include "platform/registry/registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+namespace reg = kavro::registry;
+
+namespace {
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kavro-registry-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        file = dir + "/sub/registry.xml";
+        setenv("KAVRO_REGISTRY", file.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("KAVRO_REGISTRY");
+        fs::remove_all(dir);
+    }
+    std::string read_file() {
+        std::ifstream in(file);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::string dir, file;
+};
+
+TEST_F(Registry, StoresStringsAndNumbersUnderKeys) {
+    EXPECT_FALSE(reg::key_exists("SOFTWARE\\KAVRO"));
+    EXPECT_FALSE(reg::get_string("SOFTWARE\\KAVRO", "Installation"));
+    ASSERT_TRUE(reg::set_string("SOFTWARE\\KAVRO", "Installation", "/opt/kavro/ <&\"é>"));
+    ASSERT_TRUE(reg::set_number("SOFTWARE\\KAVRO", "Count", 4000000000u));
+    EXPECT_TRUE(reg::key_exists("SOFTWARE"));
+    EXPECT_TRUE(reg::key_exists("software\\kavro")); // names ignore case
+    EXPECT_EQ(reg::get_string("Software\\Kavro", "installation"), "/opt/kavro/ <&\"é>");
+    EXPECT_EQ(reg::get_number("SOFTWARE\\KAVRO", "Count"), 4000000000u);
+    // A value of the other type is absent.
+    EXPECT_FALSE(reg::get_number("SOFTWARE\\KAVRO", "Installation"));
+    EXPECT_FALSE(reg::get_string("SOFTWARE\\KAVRO", "Count"));
+    // Replacing keeps one value.
+    ASSERT_TRUE(reg::set_string("SOFTWARE\\KAVRO", "Installation", "/srv/"));
+    EXPECT_EQ(reg::get_string("SOFTWARE\\KAVRO", "Installation"), "/srv/");
+    EXPECT_EQ(reg::value_names("SOFTWARE\\KAVRO"), (std::vector<std::string>{"Installation", "Count"}));
+    // The default value has the empty name.
+    ASSERT_TRUE(reg::set_string("A\\B", "", "default"));
+    EXPECT_EQ(reg::get_string("A\\B", ""), "default");
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_NE(read_file().find("/srv/"), std::string::npos);
+}
+
+TEST_F(Registry, KeysListAndDeleteWithEverythingBelow) {
+    ASSERT_TRUE(reg::create_key("R\\b"));
+    ASSERT_TRUE(reg::set_string("R\\a\\deep", "x", "1"));
+    ASSERT_TRUE(reg::create_key("R\\c"));
+    EXPECT_EQ(reg::subkeys("R"), (std::vector<std::string>{"b", "a", "c"}));
+    EXPECT_TRUE(reg::subkeys("nothing").empty());
+    ASSERT_TRUE(reg::delete_key("R\\A"));
+    EXPECT_FALSE(reg::key_exists("R\\a\\deep"));
+    EXPECT_EQ(reg::subkeys("R"), (std::vector<std::string>{"b", "c"}));
+    EXPECT_FALSE(reg::delete_key("R\\a"));
+    EXPECT_FALSE(reg::delete_key(""));
+    ASSERT_TRUE(reg::set_string("R\\b", "v", "1"));
+    EXPECT_TRUE(reg::delete_value("R\\b", "V"));
+    EXPECT_FALSE(reg::delete_value("R\\b", "v"));
+    EXPECT_TRUE(reg::key_exists("R\\b"));
+}
+
+TEST_F(Registry, WritesAreAtomicAndSurviveAnUnreadableFile) {
+    ASSERT_TRUE(reg::set_string("K", "v", "1"));
+    for (const auto& e : fs::directory_iterator(fs::path(file).parent_path()))
+        EXPECT_TRUE(e.path().filename() == "registry.xml" || e.path().filename() == "registry.xml.lock")
+            << e.path();
+    // A damaged file reads as empty (with a message) and is replaced by the next write.
+    { std::ofstream(file) << "<registry><key name=\"K\">"; }
+    EXPECT_FALSE(reg::get_string("K", "v"));
+    ASSERT_TRUE(reg::set_string("K", "w", "2"));
+    EXPECT_EQ(reg::get_string("K", "w"), "2");
+    // A registry that cannot be written reports it.
+    setenv("KAVRO_REGISTRY", (file + "/not-a-folder/x.xml").c_str(), 1);
+    EXPECT_FALSE(reg::set_string("K", "v", "1"));
+}
+
+TEST_F(Registry, ConcurrentWritersLoseNothing) {
+    // Two threads and a second process write at the same time.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool ok = true;
+        for (int i = 0; i < 30; ++i) ok = ok && reg::set_number("P", "c" + std::to_string(i), std::uint32_t(i));
+        _exit(ok ? 0 : 1);
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 30; ++i) reg::set_number("T" + std::to_string(t), "v" + std::to_string(i), std::uint32_t(i));
+        });
+    for (auto& t : threads) t.join();
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(reg::value_names("T0").size(), 30u);
+    EXPECT_EQ(reg::value_names("T1").size(), 30u);
+    EXPECT_EQ(reg::value_names("P").size(), 30u);
+    EXPECT_EQ(reg::get_number("P", "c29"), 29u);
+}
+
+TEST_F(Registry, DefaultFileLiesUnderDriveC) {
+    unsetenv("KAVRO_REGISTRY");
+    setenv("KAVRO_DRIVE_C", (dir + "/c").c_str(), 1);
+    EXPECT_EQ(reg::registry_file(), dir + "/c/windows/registry.xml");
+    ASSERT_TRUE(reg::set_string("SOFTWARE\\KAVRO", "Installation", "/x/"));
+    EXPECT_TRUE(fs::exists(dir + "/c/windows/registry.xml"));
+    unsetenv("KAVRO_DRIVE_C");
+}
+
+} // namespace

@@ -76,6 +76,8 @@ struct ConsoleApp {
     Controls* controls = nullptr;        // the operator window, once it exists
     bool joystick_present = false;
     bool wiimote_present = false;
+    // Result of the latest COM or video call (the video graphs update it too).
+    std::atomic<HRESULT> last_com_status{S_OK};
     Address own_address{};               // the station's own address, when known
     bool own_address_known = false;
     // Whether the PC has a network connection (checked once when the window is created).

@@ -3,6 +3,7 @@
 #include "console/ids.h"
 #include "console/resources.h"
 #include "console/window_proc.h"
+#include "platform/com/runtime.h"
 #include "platform/ui/message_box.h"
 
 #include <cstdio>
@@ -43,6 +44,7 @@ int run_console(ConsoleApp& app, ConsoleSystem& system, const StartupHooks& hook
         return 0;
     }
     system.create_instance_block(kConsoleInstanceName);
+    app.last_com_status.store(CoInitialize(nullptr), std::memory_order_relaxed);  // not checked
 
     // The operator window: initialisation runs inside its creation.
     OperatorWindowProc proc(app);

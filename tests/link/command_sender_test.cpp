@@ -87,7 +87,7 @@ TEST_F(CommandSenderTest, AutojumpSendsOneCommandPerRelease) {
     ASSERT_TRUE(r1.wait_for([](auto& d) { return count_of(d, kCentre) >= 1; }));
 
     drive.autojump_mode = true;
-    std::this_thread::sleep_for(150ms);
+    std::this_thread::sleep_for(300ms);
     r1.clear();
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(r1.received().empty()) << "no drive commands while waiting for a release";

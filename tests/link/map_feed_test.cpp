@@ -196,7 +196,7 @@ TEST(MapFeedServer, AnswersAtItsPaceAndDropsTheClientOutsideTheMapView) {
     MapFeedConfig config;
     config.port = 0;
     config.bind_address = "127.0.0.1";
-    config.pace = 300ms;
+    config.pace = 200ms;
     config.quit_check = 20ms;
     config.on_listening = [&](std::uint16_t p) { bound.set_value(p); };
     std::thread server([&] { map_feed_thread(state, table, window, quit, config); });
@@ -217,11 +217,11 @@ TEST(MapFeedServer, AnswersAtItsPaceAndDropsTheClientOutsideTheMapView) {
     ::send(second, kRequest.data(), kRequest.size(), 0);
     ::send(first, kRequest.data(), kRequest.size(), 0);
     EXPECT_FALSE(read_for(first, 2000ms).empty());
-    EXPECT_GE(std::chrono::steady_clock::now() - sent, 250ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, 150ms);
     EXPECT_TRUE(read_for(second, 50ms).empty()) << "one client at a time";
 
     // Leaving the map view: the request still gets its answer, then the client is dropped.
-    std::this_thread::sleep_for(400ms); // the server is past its pause and waits for the next request
+    std::this_thread::sleep_for(600ms); // the server is past its pause and waits for the next request
     window.current_view = 4;
     ::send(first, kRequest.data(), kRequest.size(), 0);
     bool closed = false;

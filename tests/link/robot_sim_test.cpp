@@ -105,7 +105,7 @@ TEST(RobotSimulator, DrivenByTheCommandThread) {
     // Robot 1 leaves the selection: its stop command halts it at once, robot 2 drives on.
     drive.selection_mask = 2;
     drive.reconnect_request = true;
-    ASSERT_TRUE(status.wait("127.0.0.41", [](auto& s) { return s.wheel1 == 64 && s.wheel2 == 64; }, 300ms));
+    ASSERT_TRUE(status.wait("127.0.0.41", [](auto& s) { return s.wheel1 == 64 && s.wheel2 == 64; }, 1000ms));
     ASSERT_TRUE(status.wait("127.0.0.42", [](auto& s) { return s.wheel1 == 127; }));
 
     // Turning on the spot to the right: wheel 2 forward, wheel 1 backward.
@@ -115,7 +115,7 @@ TEST(RobotSimulator, DrivenByTheCommandThread) {
 
     drive.quit = true;
     sender.join();
-    ASSERT_TRUE(status.wait("127.0.0.42", [](auto& s) { return s.wheel1 == 64 && s.wheel2 == 64; }, 300ms));
+    ASSERT_TRUE(status.wait("127.0.0.42", [](auto& s) { return s.wheel1 == 64 && s.wheel2 == 64; }, 1000ms));
     stop_sim = true;
     sim_thread.join();
 }
@@ -138,7 +138,7 @@ TEST(RobotSimulator, StopsWhenCommandsStopComing) {
     ASSERT_TRUE(status.wait("127.0.0.43", [](auto& s) { return s.wheel1 == 64 && s.wheel2 == 64; }));
     const auto stopped_after = std::chrono::steady_clock::now() - sent;
     EXPECT_GE(stopped_after, 450ms);
-    EXPECT_LT(stopped_after, 900ms);
+    EXPECT_LT(stopped_after, 1500ms);
 
     // An autojump runs for its time, then stops by itself; malformed commands are ignored.
     ASSERT_EQ(console.send("speed", 5), 5);

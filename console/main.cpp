@@ -1,6 +1,7 @@
 // InterfaceKAVRO: the operator console of the KAVRO robots.
 #include "console/console_app.h"
 #include "console/panes_without_video.h"
+#include "console/robot_link_seams.h"
 #include "console/startup.h"
 #include "console/sys_console_system.h"
 #include "platform/sys/system.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     auto app = std::make_unique<ConsoleApp>();
     app->network_connected = [] { return kavro::sys::connected_state(); };
     app->seams.video = std::make_unique<PanesWithoutVideo>(*app);
+    install_link_seams(*app);
 
     SysConsoleSystem system;
     return run_console(*app, system);

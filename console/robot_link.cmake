@@ -9,3 +9,7 @@ kavro_library(kavro_console_link STATIC
   ${CMAKE_CURRENT_LIST_DIR}/gps.cpp
   ${CMAKE_CURRENT_LIST_DIR}/map_feed.cpp)
 target_link_libraries(kavro_console_link PUBLIC kavro_outside kavro_devices Threads::Threads)
+
+# The link plugged into the console's seams.
+kavro_library(kavro_console_link_seams STATIC ${CMAKE_CURRENT_LIST_DIR}/robot_link_seams.cpp)
+target_link_libraries(kavro_console_link_seams PUBLIC kavro_console_link kavro_console)

@@ -1,0 +1,45 @@
+// The link plugged into the console: the window's fields reach the command thread, and the end of the
+// console stops every robot it drove.
+#include "console/robot_link_seams.h"
+#include "tests/console/fake_controls.h"
+#include "tests/link/fake_robot.h"
+
+#include "console/ids.h"
+
+#include <gtest/gtest.h>
+
+using namespace kavro::console;
+using namespace std::chrono_literals;
+
+TEST(LinkSeams, WindowFieldsDriveRobotsAndTheEndStopsThem) {
+    kavro::console::testing::FakeRobot r1("127.0.0.61");
+    kavro::console::testing::FakeRobot r2("127.0.0.62");
+    test::FakeControls controls;
+    auto app = std::make_unique<ConsoleApp>();
+    app->controls = &controls;
+    controls.set_address(ids::robot_address(1), {127, 0, 0, 61});
+    controls.set_number(ids::robot_in_edit(1), r1.port());
+    controls.set_number(ids::robot_in_edit(2), r2.port()); // no address yet
+    install_link_seams(*app);
+    app->seams.robot_link->start_command_sender();
+
+    const std::string forward("speed \x7f \x7f", 9), stop("speed @ @", 9);
+    app->drive.pad_y = 6;
+    app->drive.selection_mask = 3;
+    app->drive.reconnect_request = true;
+    ASSERT_TRUE(r1.wait_for([&](auto& d) { return !d.empty() && d.back().bytes == forward; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(r2.received().empty());
+
+    // An address typed in the window reaches the link with the next status poll tick.
+    controls.set_address(ids::robot_address(2), {127, 0, 0, 62});
+    app->seams.robot_link->status_poll();
+    ASSERT_TRUE(r2.wait_for([&](auto& d) { return !d.empty() && d.back().bytes == forward; }));
+    // Without a video graph the bars of robots without an address are simply left alone.
+    app->seams.robot_link->status_poll();
+
+    // The console goes away: both robots get their stop before it is gone.
+    app.reset();
+    EXPECT_EQ(r1.texts().back(), stop);
+    EXPECT_EQ(r2.texts().back(), stop);
+}

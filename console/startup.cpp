@@ -56,7 +56,6 @@ int run_console(ConsoleApp& app, ConsoleSystem& system, const StartupHooks& hook
     ModelControls& controls = *proc.controls();
     ui::show_window(window, ui::SW_SHOWMAXIMIZED);
     ui::update_window(window);
-    if (hooks.window_shown) hooks.window_shown(window);
 
     if (FAILED(app.seams.video->build())) {
         ui::message_box("Initialisation failed !.\nSoftware will exit.", "Error", ui::MB_OK | ui::MB_ICONERROR);

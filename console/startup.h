@@ -28,8 +28,6 @@ public:
 struct StartupHooks {
     // Runs the message loop until the quit message and answers its code.
     std::function<int()> message_loop = [] { return ui::run_message_loop(); };
-    // Called once the window is shown (the front end may show it in a real window).
-    std::function<void(ui::Hwnd)> window_shown;
 };
 
 // The first IPv4 address of the local host name, when it has one.

@@ -88,6 +88,18 @@ TEST(ConsoleOnQt, OpensMaximisedLaidOutAndTakesClicks) {
         EXPECT_EQ(app.window.view.load(), kViewLocalMixer);
         EXPECT_FALSE(robot && !robot->isChecked());  // the robot buttons are not grouped with the views
 
+        // The left button held on the pad drives; releasing it re-centres.
+        QWidget* pad = front_end.widget(ui::get_dlg_item(w, kDrivePad));
+        if (pad) {
+            QTest::mousePress(pad, Qt::LeftButton, Qt::NoModifier, QPoint(50, 60));
+            settle();
+            EXPECT_EQ(app.drive.pad_x.load(), 50);
+            EXPECT_EQ(app.drive.pad_y.load(), 60);
+            QTest::mouseRelease(pad, Qt::LeftButton, Qt::NoModifier, QPoint(50, 60));
+            settle();
+            EXPECT_EQ(app.drive.pad_x.load(), 100);
+        }
+
         ui::user::choose_menu(w, kMenuExit);
         return ui::run_message_loop();
     };

@@ -9,6 +9,7 @@ namespace kavro::console {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr auto kCatchUpLimit = std::chrono::milliseconds(500);
 
 int clamp_magnitude(int v) { return std::clamp(v, 0, kMaximumSpeed); }
 
@@ -122,11 +123,13 @@ void CommandSender::run() {
             // Every click on a robot check box restarts the handshake of all selected robots.
             for (int robot = 1; robot <= kRobotCount; ++robot) forget(robot);
         }
+        bool handshakes = false;
         for (int i = 0; i < kRobotCount; ++i) {
             RobotRow& row = table_.robot(i + 1);
             if ((mask & kRobotBits[i]) == 0 || row.linked.load(relaxed)) continue;
             row.linked.store(connect(i + 1), relaxed);
             drive_.autojump_pending.store(false, relaxed);
+            handshakes = true;
         }
 
         if (drive_.autojump_mode.load(relaxed)) {
@@ -149,11 +152,14 @@ void CommandSender::run() {
             send_to_selected(mask, command.data(), kSpeedCommandLength);
         }
 
-        // The period runs against a steady clock so that the work of a cycle does not stretch it. After a long
-        // cycle (a handshake waiting for a silent robot) the schedule restarts instead of sending a burst.
+        // The period runs against a steady clock so that the work of a cycle does not stretch it, and a cycle
+        // that started late (the thread was not scheduled in time) is caught up: each robot gets 25 commands a
+        // second. Handshakes are different: a silent robot costs up to 150 ms in every cycle, so after a cycle
+        // with handshakes the schedule restarts one period later instead of sending a burst; so it does after
+        // a delay too long to be worth catching up.
         deadline += timing_.period;
         const auto now = Clock::now();
-        if (deadline + timing_.period < now) deadline = now;
+        if (handshakes || now - deadline > kCatchUpLimit) deadline = std::max(deadline, now + timing_.period);
         std::this_thread::sleep_until(deadline);
     }
     release_deselected(0);

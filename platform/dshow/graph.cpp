@@ -233,6 +233,7 @@ public:
     HRESULT Run() override {
         std::lock_guard g(lock_);
         if (state_ == State_Running) return S_OK;
+        const REFERENCE_TIME resume_at = state_ == State_Paused ? paused_at_ : -1;
         if (state_ == State_Stopped) {
             const HRESULT hr = Each([](IBaseFilter* f) { return f->Pause(); });
             if (FAILED(hr)) {
@@ -243,19 +244,27 @@ public:
         }
         REFERENCE_TIME now = 0;
         clock_->GetTime(&now);
-        const REFERENCE_TIME start = now + kRunMargin;
+        // After a pause the stream time goes on from where it stopped.
+        const REFERENCE_TIME start = now + kRunMargin - (resume_at >= 0 ? resume_at : 0);
+        paused_at_ = -1;
         const HRESULT hr = Each([start](IBaseFilter* f) { return f->Run(start); });
         if (FAILED(hr)) {
             Each([](IBaseFilter* f) { return f->Stop(); });
             state_ = State_Stopped;
             return hr;
         }
+        stream_start_ = start;
         state_ = State_Running;
         return S_OK;
     }
 
     HRESULT Pause() override {
         std::lock_guard g(lock_);
+        if (state_ == State_Running) {
+            REFERENCE_TIME now = 0;
+            clock_->GetTime(&now);
+            paused_at_ = now - stream_start_;
+        }
         const HRESULT hr = Each([](IBaseFilter* f) { return f->Pause(); });
         if (FAILED(hr)) {
             Each([](IBaseFilter* f) { return f->Stop(); });
@@ -270,6 +279,7 @@ public:
         std::lock_guard g(lock_);
         const HRESULT hr = Each([](IBaseFilter* f) { return f->Stop(); }, true);
         state_ = State_Stopped;
+        paused_at_ = -1;
         return hr;
     }
 
@@ -471,6 +481,8 @@ private:
     std::vector<Entry> filters_;
     ComPtr<IReferenceClock> clock_;
     OAFilterState state_ = State_Stopped;
+    REFERENCE_TIME stream_start_ = 0; // clock time of stream time 0 while running
+    REFERENCE_TIME paused_at_ = -1;   // stream time reached when paused from running
 };
 
 } // namespace

@@ -1,5 +1,6 @@
-// The "Video Renderer": a built-in renderer of kavro_dshow with IVideoWindow. Until the ui layer shows
-// frames in windows, every rendered frame goes to the process's video frame sink.
+// The "Video Renderer": a built-in renderer of kavro_dshow with IVideoWindow. Rendered frames are shown in
+// the owner window (put_Owner: a window of the ui layer) while visible, and go to the process's video frame
+// sink when one is set.
 #pragma once
 
 #include "platform/dshow/interfaces.h"

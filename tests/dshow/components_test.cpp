@@ -1,6 +1,7 @@
 // The platform's components: capture graph builder, device enumerator, sample grabber, video renderer
 // window settings, graph file writer.
 #include "platform/registry/registry.h"
+#include "platform/ui/ui.h"
 #include "tests/dshow/test_filters.h"
 
 #include <fstream>
@@ -289,6 +290,36 @@ TEST_F(Components, VideoWindowSettingsReachTheFrames) {
     EXPECT_FALSE(frames.front().visible);
     EXPECT_TRUE(frames.back().visible);
     EXPECT_EQ(frames.back().length, 32u * 16u * 4u);
+}
+
+TEST_F(Components, VideoRendererShowsFramesInItsOwnerWindow) {
+    TestSource* s;
+    auto src = TestSource::make(&s, MEDIASUBTYPE_RGB24, 6, 4);
+    s->fill = 0x40;
+    auto vr = create<IBaseFilter>(CLSID_VideoRenderer, IID_IBaseFilter);
+    ComPtr<IVideoWindow> window;
+    ASSERT_EQ(vr.as(IID_IVideoWindow, window), S_OK);
+    ASSERT_EQ(graph->AddFilter(src.get(), "Mesh"), S_OK);
+    ASSERT_EQ(graph->AddFilter(vr.get(), "Video Renderer"), S_OK);
+    ASSERT_EQ(builder->RenderStream(nullptr, &MEDIATYPE_Video, src.get(), nullptr, vr.get()), S_OK);
+    kavro::ui::WindowSpec spec;
+    spec.title = "pane";
+    const kavro::ui::Hwnd pane = kavro::ui::create_window(spec, kavro::ui::def_window_proc);
+    ASSERT_TRUE(pane);
+    ASSERT_EQ(window->put_Owner(OAHWND(pane.value)), S_OK);
+    ASSERT_EQ(window->put_Visible(OAFALSE), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    sleep_ms(100);
+    EXPECT_FALSE(kavro::ui::current_frame(pane)); // hidden: nothing shown
+    ASSERT_EQ(window->put_Visible(OATRUE), S_OK);
+    sleep_ms(100);
+    ASSERT_EQ(control->Stop(), S_OK);
+    auto frame = kavro::ui::current_frame(pane);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->width, 6);
+    EXPECT_EQ(frame->height, 4);
+    for (std::uint32_t p : frame->pixels) EXPECT_EQ(p, 0xFF404040u);
+    kavro::ui::destroy_window(pane);
 }
 
 TEST_F(Components, GraphFileDescribesFiltersAndConnections) {

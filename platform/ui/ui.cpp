@@ -277,14 +277,19 @@ Hwnd create_dialog_impl(const DialogTemplate& t, WindowProc proc, Hwnd owner, LP
         w->template_id = t.id;
         w->style = t.style & ~WS_VISIBLE;
         w->text = t.caption;
-        w->owner = owner;
+        // A child dialog (a property page inside its frame) lives in the parent's client area.
+        const bool child = (t.style & WS_CHILD) && owner && find(owner);
+        if (child) w->parent = owner;
+        else w->owner = owner;
         w->proc = std::move(proc);
-        w->has_menu = !t.menu.items.empty();
+        w->has_menu = !child && !t.menu.items.empty();
         w->menu = t.menu.items;
         const Rect px = map_dialog_rect(t.rect);
         const FrameInsets in = insets_of(*w);
         Rect client{px.x + in.left, px.y + in.top, px.w, px.h};
-        if (t.style & DS_CENTER) {
+        if (child) {
+            client = px;
+        } else if (t.style & DS_CENTER) {
             Rect area = S().monitors.empty() ? Rect{0, 0, 1280, 1024} : S().monitors.front().area;
             for (auto& m : S().monitors)
                 if (m.primary) area = m.area;

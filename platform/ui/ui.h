@@ -257,6 +257,7 @@ struct WindowSpec {
 using WindowProc = std::function<LRESULT(Hwnd, unsigned msg, WPARAM, LPARAM)>;
 
 // Creation and destruction.
+// A template with WS_CHILD (a property page) makes a child of `owner` at its rectangle in the owner's client area.
 Hwnd create_dialog(const DialogTemplate& t, WindowProc proc, Hwnd owner = {}, LPARAM init = 0);
 // Runs a modal dialog (owner disabled meanwhile) until end_dialog; returns its result, or -1 when the dialog
 // could not be created. A WM_QUIT met meanwhile ends the dialog and is posted again for the outer loop.

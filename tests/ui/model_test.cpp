@@ -328,3 +328,37 @@ TEST(Windows, WebViewsKeepTheirAddressAndPanesTheLatestFrame) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Windows, ChildDialogSitsInsideItsFrameAndGoesWithIt) {
+    WindowSpec frame;
+    frame.style = WS_POPUP | WS_CAPTION | WS_VISIBLE;
+    frame.rect = {0, 0, 400, 320};
+    const Hwnd f = create_window(frame, def_window_proc);
+    DialogTemplate page;
+    page.id = 101;
+    page.style = WS_CHILD | DS_CONTROL | WS_VISIBLE;
+    page.rect = {4, 4, 224, 177};
+    page.controls = {{1005, WindowClass::IpAddress, "", {83, 57, 96, 14}, WS_VISIBLE | WS_TABSTOP},
+                     {1006, WindowClass::Edit, "", {83, 81, 35, 15},
+                      WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_CENTER | ES_AUTOHSCROLL | WS_BORDER}};
+    int commands = 0;
+    const Hwnd p = create_dialog(page, [&](Hwnd, unsigned m, WPARAM, LPARAM) -> LRESULT {
+        if (m == WM_COMMAND) ++commands;
+        return m == WM_INITDIALOG;
+    }, f);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(get_parent(p), f);
+    EXPECT_TRUE(get_style(p) & WS_CHILD);
+    EXPECT_EQ(get_child_rect(p), (Rect{6, 7, 336, 288}));
+    EXPECT_TRUE(is_window_visible(get_dlg_item(p, 1006)));
+    EXPECT_EQ(frame_insets(p).top, 0);
+    user::type_text(get_dlg_item(p, 1006), "2004");
+    EXPECT_EQ(commands, 1);
+    EXPECT_EQ(get_dlg_item_int(p, 1006), 2004u);
+    destroy_window(f);
+    EXPECT_FALSE(is_window(p));
+}
+
+} // namespace

@@ -303,9 +303,13 @@ struct FrontEnd::Impl {
 
     void create_top(Hwnd h) {
         auto* top = new TopWindow(h);
+        // The dialog font: 8 points at 96 dots per inch, in a face as narrow as the system's.
         QFont f = top->font();
-        f.setPixelSize(11); // the dialog font: 8 points at 96 dots per inch
+        f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                       QStringLiteral("DejaVu Sans Condensed")});
+        f.setPixelSize(11);
         top->setFont(f);
+        top->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 3px; }"));
         const unsigned style = get_style(h);
         if ((style & WS_CAPTION) != WS_CAPTION) top->setWindowFlag(Qt::FramelessWindowHint);
         if (is_modal(h)) top->setWindowModality(Qt::ApplicationModal);
@@ -502,7 +506,9 @@ struct FrontEnd::Impl {
             sync_top(h, *en);
             return;
         }
-        const Rect r = get_child_rect(h);
+        Rect r = get_child_rect(h);
+        // A drop-down list's rectangle includes its dropped list; closed, it is as high as its field.
+        if (get_class(h) == WindowClass::ComboBox) r.h = std::min(r.h, std::max(w->sizeHint().height(), 20));
         if (w->geometry() != QRect(r.x, r.y, r.w, r.h)) w->setGeometry(r.x, r.y, r.w, r.h);
         w->setEnabled(!(style & WS_DISABLED));
         const std::string text = get_window_text(h);

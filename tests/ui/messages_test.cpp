@@ -160,7 +160,7 @@ TEST(Timers, RestartingATimerPostponesItsNextTick) {
     set_timer(h, 1, 40);
     set_timer(h, 2, 60);
     std::this_thread::sleep_for(20ms);
-    set_timer(h, 1, 40); // due again 40 ms from now, after timer 2
+    set_timer(h, 1, 120); // due again 120 ms from now, well after timer 2
     run_message_loop();
     EXPECT_EQ(ticks, 0);
     destroy_window(h);

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -221,6 +222,20 @@ private:
     QPushButton* button_;
 };
 
+// A push button high enough for two lines breaks a text that does not fit on one, as multi-line buttons do.
+QString button_text(const QAbstractButton* b, const std::string& text, const Rect& r) {
+    QString s = qs(text);
+    if (!dynamic_cast<const QPushButton*>(b)) return s;
+    const QFontMetrics fm(b->font());
+    if (r.h < 2 * fm.height() + 6 || fm.horizontalAdvance(QString(s).remove('&')) + 8 <= r.w) return s;
+    const int mid = int(s.size()) / 2;
+    int best = -1;
+    for (int i = 0; i < s.size(); ++i)
+        if (s[i] == ' ' && (best < 0 || std::abs(i - mid) < std::abs(best - mid))) best = i;
+    if (best >= 0) s[best] = '\n';
+    return s;
+}
+
 std::array<int, 4> parse_ip(const QString& text) {
     std::array<int, 4> f{-1, -1, -1, -1};
     const QStringList parts = text.split('.');
@@ -309,7 +324,10 @@ struct FrontEnd::Impl {
                        QStringLiteral("DejaVu Sans Condensed")});
         f.setPixelSize(11);
         top->setFont(f);
-        top->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 3px; }"));
+        // Check marks and radio dots as small as the system's, so the texts fit the rectangles they were laid
+        // out for.
+        top->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 3px; }"
+                                          "QRadioButton::indicator, QCheckBox::indicator { width: 11px; height: 11px; }"));
         const unsigned style = get_style(h);
         if ((style & WS_CAPTION) != WS_CAPTION) top->setWindowFlag(Qt::FramelessWindowHint);
         if (is_modal(h)) top->setWindowModality(Qt::ApplicationModal);
@@ -517,7 +535,7 @@ struct FrontEnd::Impl {
             if (auto* g = dynamic_cast<QGroupBox*>(w)) g->setTitle(qs(text));
             if (auto* b = dynamic_cast<QAbstractButton*>(w)) {
                 QSignalBlocker block(b);
-                b->setText(qs(text));
+                b->setText(button_text(b, text, r));
                 if (b->isCheckable()) b->setChecked(get_check(h) == BST_CHECKED);
             }
             break;

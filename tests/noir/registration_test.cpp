@@ -1,10 +1,16 @@
 // noir.ax as the setup step uses it: registered with regsvr32 into a registry, found by its friendly name
 // through the device enumerator, created by its CLSID.
 #include "filters/noir/noir.h"
+#include "platform/dshow/vmr9/vmr9.h"
 #include "platform/registry/registry.h"
 #include "tests/dshow/test_support.h"
 
 #include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include <cstdio>
 #include <fstream>
@@ -150,6 +156,51 @@ TEST_F(NoirLookup, FoundByFriendlyNameAndCreatedByClsid) {
     pin->QueryDirection(&d);
     EXPECT_EQ(d, PINDIR_OUTPUT);
     EXPECT_EQ(byClsid->FindPin("Output 2", pin.put()), VFW_E_NOT_FOUND);
+}
+
+TEST_F(NoirLookup, MixingRendererShowsTheBlackBackgroundFoundByName) {
+    ASSERT_EQ(run(std::string("/s ") + NOIR_AX).status, 0);
+    ComPtr<IBaseFilter> noir = find_by_name("Noir");
+    ASSERT_TRUE(noir);
+    auto graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    auto builder = create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    auto vmr = create<IBaseFilter>(CLSID_VideoMixingRenderer9, IID_IBaseFilter);
+    ComPtr<IVMRFilterConfig9> config;
+    ComPtr<IVMRWindowlessControl9> windowless;
+    ComPtr<IMediaControl> control;
+    ASSERT_EQ(vmr.as(IID_IVMRFilterConfig9, config), S_OK);
+    ASSERT_EQ(vmr.as(IID_IVMRWindowlessControl9, windowless), S_OK);
+    ASSERT_EQ(graph.as(IID_IMediaControl, control), S_OK);
+    ASSERT_EQ(builder->SetFiltergraph(graph.get()), S_OK);
+    ASSERT_EQ(graph->AddFilter(noir.get(), "Noir"), S_OK);
+    ASSERT_EQ(graph->AddFilter(vmr.get(), "VMR9"), S_OK);
+    ASSERT_EQ(config->SetRenderingMode(VMR9Mode_Windowless), S_OK);
+    ASSERT_EQ(config->SetNumberOfStreams(12), S_OK);
+    std::atomic<int> pictures{0};
+    kavro::vmr9::set_picture_sink([&](std::intptr_t, const kavro::vmr9::ImageView&) { ++pictures; });
+    RECT dest{0, 0, 720, 576};
+    ASSERT_EQ(windowless->SetVideoPosition(nullptr, &dest), S_OK);
+    ASSERT_EQ(builder->RenderStream(nullptr, &MEDIATYPE_Video, noir.get(), nullptr, vmr.get()), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    BYTE* dib = nullptr;
+    ASSERT_EQ(windowless->GetCurrentImage(&dib), S_OK);
+    ASSERT_EQ(control->StopWhenReady(), S_OK);
+    kavro::vmr9::set_picture_sink(nullptr);
+    EXPECT_GT(pictures.load(), 0);
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, dib, sizeof h);
+    EXPECT_EQ(h.biWidth, 768);
+    EXPECT_EQ(h.biHeight, 576);
+    ASSERT_EQ(h.biBitCount, 32);
+    std::size_t lit = 0;
+    for (std::size_t i = 0; i < std::size_t(768) * 576; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, dib + 40 + 4 * i, 4);
+        if (v & 0xFFFFFF) ++lit;
+    }
+    EXPECT_EQ(lit, 0u);
+    CoTaskMemFree(dib);
 }
 
 TEST_F(NoirLookup, LibraryExportsBehaveAsAComServer) {

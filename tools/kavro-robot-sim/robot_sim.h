@@ -3,7 +3,7 @@
 // own when commands stop coming, and reports its status to the station that drives it.
 #pragma once
 
-#include "tools/kavro-robot-sim/status_datagram.h"
+#include "util/status_datagram.h"
 
 #include <netinet/in.h>
 

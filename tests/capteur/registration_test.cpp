@@ -97,6 +97,15 @@ TEST_F(CapteurRegistration, RegsvrRegistersTheServerAndFilterAndRemovesThem) {
     // Two instances do not share their records.
     ASSERT_EQ(control->GetConfig(1, &back), S_OK);
     EXPECT_EQ(back.settings.setting1_b, 0);
+    // Without a graph: straight to the control interface, status listener running.
+    ComPtr<ICapteurControl> direct;
+    ASSERT_EQ(CoCreateInstance(CLSID_Capteur, nullptr, CLSCTX_INPROC_SERVER, IID_ICapteurControl, direct.put_void()),
+              S_OK);
+    int index = 5;
+    std::int32_t b = -1, w1 = -1, w2 = -1, s = -1;
+    EXPECT_EQ(direct->GetStatus(&index, &b, &w1, &w2, &s), S_OK);
+    EXPECT_EQ(b, 0);
+    direct.reset();
     ComPtr<IPin> out_pin;
     EXPECT_EQ(byClsid->FindPin("Output", out_pin.put()), S_OK);
     control.reset();

@@ -57,11 +57,11 @@ public:
     Sender(const Sender&) = delete;
     Sender& operator=(const Sender&) = delete;
     bool ok() const { return ok_; }
-    bool send(std::uint16_t port, const std::string& text) const {
+    bool send(std::uint16_t port, const std::string& text, const char* to_address = "127.0.0.1") const {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
-        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        inet_pton(AF_INET, to_address, &to.sin_addr);
         return ::sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
                ssize_t(text.size());
     }

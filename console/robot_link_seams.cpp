@@ -13,6 +13,9 @@
 #include "platform/devices/serial_port.h"
 #include "platform/ui/error_trace.h"
 #include "platform/ui/ui.h"
+#include "platform/com/runtime.h"
+
+#include <cstdio>
 
 #include <memory>
 #include <mutex>
@@ -94,6 +97,12 @@ struct LinkRoom {
     std::atomic<bool> stop{false};          // the console's quit, mirrored for the threads that outlive it
     std::atomic<bool> gps_port_changed{false};
     std::atomic<int> view{kViewPages};
+
+    // Created on the window thread before the worker threads start; kept until the last of them is gone. A
+    // failed sensor call "releases the video graph": from then on the status poll and the map feed do without.
+    ComPtr<ICapteurControl> sensor;
+    std::atomic<bool> sensor_released{false};
+    ICapteurControl* capteur() { return sensor_released.load(relaxed) ? nullptr : sensor.get(); }
 };
 
 class RobotLinkSeam : public RobotLink, public StatusWindow {
@@ -107,6 +116,7 @@ public:
     }
 
     void start_command_sender() override {
+        if (!room_->sensor) room_->sensor = create_sensor_filter();
         if (app_.controls) room_->window.refresh(*app_.controls, app_.window);
         sender_ = std::thread([this] { command_sender_thread(app_.drive, room_->table, room_->window); });
     }
@@ -124,9 +134,11 @@ public:
     void set_bar(int id, int value) override {
         if (auto* model = dynamic_cast<ModelControls*>(app_.controls)) ui::progress_set_pos(model->item(id), value);
     }
-    // The sensor filter comes with the console's video graph; until that graph offers it there is none.
-    ICapteurControl* capteur() override { return nullptr; }
-    void release_video_graph() override { app_.seams.video->release_all(); }
+    ICapteurControl* capteur() override { return room_->capteur(); }
+    void release_video_graph() override {
+        room_->sensor_released.store(true, relaxed);
+        app_.seams.video->release_all();
+    }
     void error_trace(int location, HRESULT hr) override {
         ui::error_trace("InterfaceKAVRO", static_cast<unsigned>(location), hr);
     }
@@ -175,8 +187,8 @@ public:
     bool virtual_base() const override { return room_->window.virtual_base(); }
     std::string reference_node_text() const override { return room_->window.reference_text(); }
     int view() const override { return room_->view.load(relaxed); }
-    ICapteurControl* capteur() override { return nullptr; }
-    void release_video_graph() override {}
+    ICapteurControl* capteur() override { return room_->capteur(); }
+    void release_video_graph() override { room_->sensor_released.store(true, relaxed); }
     void error_trace(int location, HRESULT hr) override {
         ui::error_trace("InterfaceKAVRO", static_cast<unsigned>(location), hr);
     }
@@ -214,6 +226,18 @@ private:
 };
 
 } // namespace
+
+ComPtr<ICapteurControl> create_sensor_filter() {
+    ComPtr<ICapteurControl> sensor;
+    HRESULT hr = CoCreateInstance(CLSID_Capteur, nullptr, CLSCTX_INPROC_SERVER, IID_ICapteurControl,
+                                  sensor.put_void());
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "InterfaceKAVRO: no sensor filter \"Capteur\" (0x%08X): robot status is not shown\n",
+                     static_cast<unsigned>(hr));
+        return nullptr;
+    }
+    return sensor;
+}
 
 void install_link_seams(ConsoleApp& app) {
     auto room = std::make_shared<LinkRoom>();

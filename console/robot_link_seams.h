@@ -3,8 +3,15 @@
 #pragma once
 
 #include "console/console_app.h"
+#include "outside/capteur.h"
+#include "platform/com/com_ptr.h"
 
 namespace kavro::console {
+
+// The sensor filter "Capteur" created straight to its control interface, as the console uses it while no video
+// graph holds one: its status listener runs without a graph. Null (with a message on stderr) when the filter is
+// not registered.
+ComPtr<ICapteurControl> create_sensor_filter();
 
 // Replaces the do-nothing robot link, joystick, Wii Remote and GPS seams of `app`. Call before run_console.
 void install_link_seams(ConsoleApp& app);

@@ -1,0 +1,135 @@
+// The whole status path of the console: the command sender drives a simulated robot, the robot reports to the
+// sensor filter plug-in (registered like the setup step does, created by the console's seam), and the status
+// poll turns what the filter heard into the window's progress bars.
+#include "console/ids.h"
+#include "console/robot_link.h"
+#include "console/robot_link_seams.h"
+#include "console/status_poll.h"
+#include "platform/com/runtime.h"
+#include "tests/link/fake_robot.h"
+#include "tools/kavro-robot-sim/robot_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <thread>
+
+using namespace kavro::console;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::uint16_t free_udp_port() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+struct BarWindow : StatusWindow {
+    void set_bar(int id, int value) override { bars[id] = value; }
+    ICapteurControl* capteur() override { return sensor; }
+    void release_video_graph() override { sensor = nullptr; }
+    void error_trace(int location, HRESULT hr) override { traces.push_back({location, hr}); }
+    ICapteurControl* sensor = nullptr;
+    std::map<int, int> bars;
+    std::vector<std::pair<int, HRESULT>> traces;
+};
+
+class ConsoleStatusPath : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kavro-status-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        setenv("KAVRO_REGISTRY", (dir_ + "/registry.xml").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("KAVRO_REGISTRY");
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::string dir_;
+};
+
+} // namespace
+
+TEST_F(ConsoleStatusPath, UnregisteredFilterLeavesTheConsoleWithoutStatus) {
+    EXPECT_FALSE(create_sensor_filter());
+}
+
+TEST_F(ConsoleStatusPath, RobotStatusReachesTheProgressBars) {
+    // Registered as the setup step does it, then created the way the console's seam creates it.
+    void* lib = kavro::com::load_library(CAPTEUR_AX);
+    ASSERT_NE(lib, nullptr);
+    auto reg = reinterpret_cast<DllRegisterServerFn>(dlsym(lib, "DllRegisterServer"));
+    ASSERT_NE(reg, nullptr);
+    ASSERT_EQ(reg(), S_OK);
+    ComPtr<ICapteurControl> sensor = create_sensor_filter();
+    ASSERT_TRUE(sensor);
+
+    const std::uint16_t status_port = free_udp_port();
+    kavro::robot::RobotSpec spec;
+    spec.address = "127.0.0.91";
+    spec.status_port = status_port;
+    kavro::robot::RobotSimulator sim({spec});
+    ASSERT_TRUE(sim.open());
+    std::atomic<bool> sim_stop{false};
+    std::thread sim_thread([&] { sim.run(sim_stop); });
+
+    kavro::console::testing::FakeFields fields;
+    fields.set(1, {127, 0, 0, 91}, sim.port(0), status_port);
+    DriveState drive;
+    RobotTable table;
+    std::thread sender([&] { command_sender_thread(drive, table, fields); });
+    drive.pad_y = 6; // full speed ahead
+    drive.selection_mask = 1;
+    drive.reconnect_request = true;
+
+    BarWindow window;
+    window.sensor = sensor.get();
+    std::map<int, Address4> nodes;
+    Address4 reference{127, 0, 0, 1};
+    // The window's 100 ms timer: the first poll hands the robot's status address and port to the filter.
+    bool seen = false;
+    for (int tick = 0; tick < 50 && !seen; ++tick) {
+        ASSERT_TRUE(status_poll(table, fields, window, nodes, reference));
+        seen = window.bars[ids::robot_speed_bar(1)] == 63 && window.bars[ids::robot_signal_bar(1)] > 0;
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(seen) << "speed " << window.bars[ids::robot_speed_bar(1)] << ", signal "
+                      << window.bars[ids::robot_signal_bar(1)];
+    EXPECT_GE(window.bars[ids::robot_battery_bar(1)], 90);
+    EXPECT_LE(window.bars[ids::robot_battery_bar(1)], 100);
+    EXPECT_TRUE(window.traces.empty());
+    EXPECT_EQ(nodes[1], (Address4{127, 0, 0, 91})); // the robot's mesh node address, from its datagrams
+
+    // The robot stops when the console lets go of the pad: the bars follow.
+    drive.pad_y = 100;
+    bool stopped = false;
+    for (int tick = 0; tick < 50 && !stopped; ++tick) {
+        ASSERT_TRUE(status_poll(table, fields, window, nodes, reference));
+        stopped = window.bars[ids::robot_speed_bar(1)] == 0;
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(stopped);
+
+    drive.quit = true;
+    sender.join();
+    sim_stop = true;
+    sim_thread.join();
+}

@@ -2,6 +2,7 @@
 // filter), rendering, and the graph's state with its reference clock.
 #include "platform/com/com_ptr.h"
 #include "platform/com/runtime.h"
+#include "platform/dshow/base/enum_snapshot.h"
 #include "platform/dshow/base/unknown.h"
 #include "platform/dshow/builder.h"
 #include "platform/dshow/internal.h"
@@ -49,58 +50,7 @@ ComPtr<IBaseFilter> owner_of(IPin* p) {
     return ComPtr<IBaseFilter>::adopt(info.pFilter);
 }
 
-class CEnumFilters final : public IEnumFilters {
-public:
-    explicit CEnumFilters(std::vector<ComPtr<IBaseFilter>> list, std::size_t pos = 0)
-        : list_(std::move(list)), pos_(pos) {}
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumFilters) {
-            *object = static_cast<IEnumFilters*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++ref_; }
-    ULONG Release() override {
-        const ULONG r = --ref_;
-        if (r == 0) delete this;
-        return r;
-    }
-    HRESULT Next(ULONG count, IBaseFilter** out, ULONG* fetched) override {
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        ULONG n = 0;
-        while (n < count && pos_ < list_.size()) {
-            out[n] = list_[pos_++].get();
-            out[n]->AddRef();
-            ++n;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        pos_ = std::min(list_.size(), pos_ + count);
-        return pos_ < list_.size() ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumFilters** copy) override {
-        if (!copy) return E_POINTER;
-        *copy = new CEnumFilters(list_, pos_);
-        (*copy)->AddRef();
-        return S_OK;
-    }
-
-private:
-    std::vector<ComPtr<IBaseFilter>> list_;
-    std::size_t pos_;
-    std::atomic<ULONG> ref_{0};
-};
+using CEnumFilters = CEnumSnapshot<IEnumFilters, IBaseFilter, IID_IEnumFilters>;
 
 class CFilterGraph final : public CUnknown, public IGraphBuilder, public IMediaControl {
 public:

@@ -60,6 +60,17 @@ TEST_F(Graph, FiltersHaveUniqueNamesAndLeaveDisconnected) {
     EXPECT_EQ(list[0], a.get());
     EXPECT_EQ(list[1], c.get());
     for (ULONG i = 0; i < n; ++i) list[i]->Release();
+
+    // Skip counts what it could skip: exactly to the end is a full skip, past it is not; a clone keeps its place.
+    ASSERT_EQ(e->Reset(), S_OK);
+    EXPECT_EQ(e->Skip(1), S_OK);
+    ComPtr<IEnumFilters> copy;
+    ASSERT_EQ(e->Clone(copy.put()), S_OK);
+    EXPECT_EQ(e->Skip(1), S_OK);
+    EXPECT_EQ(e->Skip(1), S_FALSE);
+    ASSERT_EQ(copy->Next(1, list, nullptr), S_OK);
+    EXPECT_EQ(list[0], c.get());
+    list[0]->Release();
 }
 
 TEST_F(Graph, TypeNegotiationRefusesWhatNeitherSideTakes) {

@@ -1,72 +1,11 @@
 #include "platform/dshow/base/filter.h"
+#include "platform/dshow/base/enum_snapshot.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
-
-// A snapshot of the filter's pins, each with a reference.
-class CEnumPins final : public IEnumPins {
-public:
-    explicit CEnumPins(std::vector<IPin*> pins, std::size_t pos = 0) : pins_(std::move(pins)), pos_(pos) {
-        for (IPin* p : pins_) p->AddRef();
-    }
-    ~CEnumPins() {
-        for (IPin* p : pins_) p->Release();
-    }
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumPins) {
-            *object = static_cast<IEnumPins*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++ref_; }
-    ULONG Release() override {
-        const ULONG r = --ref_;
-        if (r == 0) delete this;
-        return r;
-    }
-    HRESULT Next(ULONG count, IPin** out, ULONG* fetched) override {
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        ULONG n = 0;
-        while (n < count && pos_ < pins_.size()) {
-            out[n] = pins_[pos_++];
-            out[n]->AddRef();
-            ++n;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        pos_ += count;
-        if (pos_ > pins_.size()) {
-            pos_ = pins_.size();
-            return S_FALSE;
-        }
-        return S_OK;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumPins** copy) override {
-        if (!copy) return E_POINTER;
-        *copy = new CEnumPins(pins_, pos_);
-        (*copy)->AddRef();
-        return S_OK;
-    }
-
-private:
-    std::vector<IPin*> pins_;
-    std::size_t pos_;
-    std::atomic<ULONG> ref_{0};
-};
-
+using CEnumPins = CEnumSnapshot<IEnumPins, IPin, IID_IEnumPins>;
 } // namespace
 
 CBaseFilter::CBaseFilter(const char* objectName, IUnknown* outer, CCritSec* lock, REFCLSID clsid, HRESULT* phr)
@@ -181,11 +120,11 @@ IReferenceClock* CBaseFilter::GetClockAddRef() {
 
 HRESULT CBaseFilter::EnumPins(IEnumPins** pins) {
     if (!pins) return E_POINTER;
-    std::vector<IPin*> list;
+    std::vector<ComPtr<IPin>> list;
     {
         CAutoLock lock(m_pLock);
         for (int i = 0; i < GetPinCount(); ++i)
-            if (CBasePin* p = GetPin(i)) list.push_back(static_cast<IPin*>(p));
+            if (CBasePin* p = GetPin(i)) list.emplace_back(static_cast<IPin*>(p));
     }
     *pins = new CEnumPins(std::move(list));
     (*pins)->AddRef();

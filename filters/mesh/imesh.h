@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/com/com.h"
+#include "platform/graphviz/graph_layout.h"
 
 #include <cstdint>
 
@@ -12,10 +13,7 @@ inline constexpr CLSID CLSID_Mesh = make_guid("884A06A2-0C66-4A8D-9718-2CB48B5CC
 inline constexpr CLSID CLSID_MeshProp = make_guid("ECDEC30B-2659-4630-9103-116D9796834B");
 inline constexpr IID IID_IMesh = make_guid("6F2E13AC-9993-48C9-89DA-7FAECABD341D");
 
-// The layout component that draws the topology (WinGraphviz.dll): its class and its interface
-// (declared with the component, platform/graphviz/layout.h).
-inline constexpr CLSID CLSID_WinGraphviz = make_guid("55811839-47B0-4854-81B5-0A0031B8ACEC");
-inline constexpr IID IID_IGraphLayout = make_guid("A1080582-D33F-486E-BD5F-581989A3C7E9");
+// The layout component that draws the topology, CLSID_WinGraphviz, is declared with the component.
 
 namespace mesh {
 // Where the filter looks for its topology service until SetServer says otherwise.

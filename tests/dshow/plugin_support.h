@@ -1,0 +1,136 @@
+// Helpers of the plug-in tests: regsvr32 as the setup step runs it, the mixer's lookup by friendly name, and a
+// sample grabber tap that keeps the last frame of a pin.
+#pragma once
+
+#include "tests/dshow/test_support.h"
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kavro::test {
+
+// Runs regsvr32 with `args`; answers its exit code and, when asked, what it printed.
+inline int regsvr32(const std::string& tool, const std::string& args, std::string* output = nullptr) {
+    const std::string cmd = tool + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return -1;
+    char buf[512];
+    std::string out;
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    const int st = pclose(p);
+    if (output) *output = out;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// The mixer's lookup: the first registered filter whose friendly name begins with `prefix`.
+inline ComPtr<IBaseFilter> find_by_name(const std::string& prefix, std::string* found) {
+    auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    ComPtr<IEnumMoniker> e;
+    if (devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) != S_OK) return nullptr;
+    for (;;) {
+        IMoniker* m = nullptr;
+        ULONG got = 0;
+        if (e->Next(1, &m, &got) != S_OK) return nullptr;
+        ComPtr<IMoniker> mon = ComPtr<IMoniker>::adopt(m);
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(mon->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()))) continue;
+        char name[128];
+        if (FAILED(bag->Read("FriendlyName", name, sizeof name))) continue;
+        if (std::string(name).compare(0, prefix.size(), prefix) != 0) continue;
+        if (found) *found = name;
+        ComPtr<IBaseFilter> f;
+        EXPECT_EQ(mon->BindToObject(nullptr, nullptr, IID_IBaseFilter, f.put_void()), S_OK);
+        return f;
+    }
+}
+
+// A sample grabber and a null renderer behind one output pin; keeps the last frame and every sample time.
+class Tap final : public ISampleGrabberCB {
+public:
+    Tap(IGraphBuilder* graph, IPin* out, const char* name) {
+        EXPECT_EQ(graph->QueryInterface(IID_IMediaControl, control_.put_void()), S_OK);
+        grabber_ = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+        null_ = create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
+        EXPECT_EQ(graph->AddFilter(grabber_.get(), name), S_OK);
+        EXPECT_EQ(graph->AddFilter(null_.get(), (std::string(name) + " end").c_str()), S_OK);
+        ComPtr<ISampleGrabber> sg;
+        EXPECT_EQ(grabber_.as(IID_ISampleGrabber, sg), S_OK);
+        AM_MEDIA_TYPE want{};
+        want.majortype = MEDIATYPE_Video;
+        want.subtype = MEDIASUBTYPE_RGB32;
+        EXPECT_EQ(sg->SetMediaType(&want), S_OK);
+        EXPECT_EQ(sg->SetBufferSamples(FALSE), S_OK);
+        EXPECT_EQ(sg->SetOneShot(FALSE), S_OK);
+        EXPECT_EQ(sg->SetCallback(this, 1), S_OK);
+        sg_ = sg;
+        EXPECT_EQ(graph->ConnectDirect(out, find_pin(grabber_.get(), PINDIR_INPUT).get(), nullptr), S_OK);
+        EXPECT_EQ(graph->ConnectDirect(find_pin(grabber_.get(), PINDIR_OUTPUT).get(),
+                                       find_pin(null_.get(), PINDIR_INPUT).get(), nullptr),
+                  S_OK);
+    }
+
+    // The grabber may still be calling the tap on its streaming thread: the graph stops first.
+    ~Tap() {
+        if (control_) control_->Stop();
+        if (sg_) sg_->SetCallback(nullptr, 1);
+    }
+    Tap(const Tap&) = delete;
+    Tap& operator=(const Tap&) = delete;
+
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
+            *object = this;
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT SampleCB(double, IMediaSample*) override { return 0; }
+    HRESULT BufferCB(double time, BYTE* buffer, LONG length) override {
+        std::lock_guard lock(mutex_);
+        times_.push_back(time);
+        last_.assign(reinterpret_cast<const std::uint32_t*>(buffer),
+                     reinterpret_cast<const std::uint32_t*>(buffer) + length / 4);
+        return 0;
+    }
+
+    // Waits (up to `limit`) for a frame that satisfies `check`; the frame is rows top first, 0x00RRGGBB.
+    bool wait_for(const std::function<bool(const std::vector<std::uint32_t>&)>& check,
+                  std::chrono::milliseconds limit = std::chrono::milliseconds(4000)) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (!last_.empty() && check(last_)) return true;
+            }
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    std::vector<std::uint32_t> last() {
+        std::lock_guard lock(mutex_);
+        return last_;
+    }
+    std::vector<double> times() {
+        std::lock_guard lock(mutex_);
+        return times_;
+    }
+
+private:
+    ComPtr<IBaseFilter> grabber_, null_;
+    ComPtr<ISampleGrabber> sg_;
+    ComPtr<IMediaControl> control_;
+    std::mutex mutex_;
+    std::vector<double> times_;
+    std::vector<std::uint32_t> last_;
+};
+
+} // namespace kavro::test

@@ -37,6 +37,7 @@ struct PropertyFrame::State {
     std::size_t current = 0;
     Rect page_rect;
     bool* ok = nullptr;
+    Hwnd wake; // told when the frame closes
 
     void enable_apply(bool on) const { enable_window(get_dlg_item(frame, IDC_FRAME_APPLY), on); }
     void show_page(std::size_t index);
@@ -128,6 +129,7 @@ void PropertyFrame::State::close(bool with_ok) {
     objects.clear();
     const Hwnd h = std::exchange(frame, Hwnd{});
     destroy_window(h);
+    if (wake) post_message(wake, WM_NULL);
 }
 
 LRESULT PropertyFrame::State::on_message(Hwnd, unsigned msg, WPARAM wp, LPARAM) {
@@ -151,6 +153,10 @@ LRESULT PropertyFrame::State::on_message(Hwnd, unsigned msg, WPARAM wp, LPARAM) 
 PropertyFrame::~PropertyFrame() {
     if (state_ && state_->frame) state_->close(false);
     delete state_;
+}
+
+void PropertyFrame::wake_on_close(Hwnd w) {
+    if (state_) state_->wake = w;
 }
 
 Hwnd PropertyFrame::hwnd() const { return state_ ? state_->frame : Hwnd{}; }
@@ -265,6 +271,9 @@ HRESULT OleCreatePropertyFrame(Hwnd owner, int x, int y, const char* caption, UL
     if (FAILED(hr)) return hr;
     const bool owner_was_enabled = owner && is_window_enabled(owner);
     if (owner) enable_window(owner, false);
+    // The frame closes while a message is handled; a hidden window of this thread then wakes the loop.
+    const Hwnd waker = create_window({}, def_window_proc);
+    frame.wake_on_close(waker);
     while (frame.is_open()) {
         Msg m;
         if (!get_message(m)) {
@@ -274,6 +283,8 @@ HRESULT OleCreatePropertyFrame(Hwnd owner, int x, int y, const char* caption, UL
         translate_message(m);
         dispatch_message(m);
     }
+    frame.wake_on_close({});
+    destroy_window(waker);
     if (owner_was_enabled) enable_window(owner, true);
     return S_OK;
 }

@@ -103,6 +103,8 @@ public:
 
     // Set by the last OK or Cancel: whether the frame closed with OK.
     bool closed_with_ok() const { return ok_; }
+    // When the frame closes, WM_NULL is posted to this window, so that a loop waiting for messages wakes up.
+    void wake_on_close(Hwnd w);
 
     struct State; // the frame's pages and sites (property_frame.cpp)
 

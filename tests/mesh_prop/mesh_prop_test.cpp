@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace kavro::ui;
 
 namespace {
@@ -100,6 +103,31 @@ TEST_F(MeshPropTest, AnObjectWithoutIMeshGetsNoPage) {
     EXPECT_FALSE(frame.is_open());
     EXPECT_EQ(top_level_windows().size(), before);
     EXPECT_EQ(plain.refs.load(), 1u);
+}
+
+TEST_F(MeshPropTest, ModalFrameFromTheFiltersPageListReturnsWhenClosed) {
+    // The operator works from another thread while the frame's own loop runs here.
+    std::thread operator_thread([] {
+        Hwnd page;
+        for (int i = 0; i < 500 && !page; ++i) {
+            for (Hwnd top : top_level_windows())
+                if (get_window_text(top) == "Mesh Properties")
+                    for (Hwnd c : get_children(top))
+                        if (template_id(c) == mesh::IDD_MESHPROP) page = c;
+            if (!page) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(page);
+        user::click(get_dlg_item(page, mesh::IDC_DEFAULT));
+        user::click(get_dlg_item(page, mesh::IDC_APPLY));
+        user::click(get_dlg_item(get_parent(page), IDOK));
+    });
+    EXPECT_EQ(show_property_pages(Hwnd{}, static_cast<IMesh*>(&filter), "Mesh"), S_OK);
+    operator_thread.join();
+    EXPECT_EQ(filter.set_calls, 1);
+    EXPECT_EQ(filter.port, 2004);
+    EXPECT_EQ(filter.refs.load(), 1u);
+    Plain plain;
+    EXPECT_EQ(show_property_pages(Hwnd{}, &plain, "Plain"), E_NOINTERFACE);
 }
 
 TEST_F(MeshPropTest, BasePageContract) {

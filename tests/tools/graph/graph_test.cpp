@@ -140,4 +140,27 @@ TEST(GraphTool, RunsNoirForASecondAndSavesItsLastFrame) {
     std::filesystem::remove_all(dir);
 }
 
+// The mesh filter's page comes from Mesh.ax itself: named by the filter, created by CLSID through the registry,
+// shown in the property frame with the plug-in's own dialog.
+TEST(GraphTool, OpensTheMeshFiltersPropertyPage) {
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("kavro-graph-pages-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    setenv("KAVRO_REGISTRY", (dir + "/registry.xml").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int status = 0;
+    const std::string out = run_tool(std::string("--register ") + MESH_AX + " --register " + WINGRAPHVIZ +
+                                         " Mesh --pages --seconds 1 --quiet --screenshot " + dir + "/pages.png",
+                                     status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Mesh: 768x576 RGB24 top-down"), std::string::npos) << out;
+    EXPECT_EQ(out.find("no property pages"), std::string::npos) << out;
+    QImage shot(QString::fromStdString(dir + "/pages.png"));
+    // The frame holds the 224 x 177 dialog-unit page (336 x 287 pixels) above its buttons.
+    EXPECT_GE(shot.width(), 336) << out;
+    EXPECT_GE(shot.height(), 287 + 23) << out;
+    unsetenv("KAVRO_REGISTRY");
+    std::filesystem::remove_all(dir);
+}
+
 } // namespace

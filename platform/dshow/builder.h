@@ -78,8 +78,8 @@ protected:
 };
 
 // The system device enumerator. CreateClassEnumerator lists the filters registered in a category
-// (CLSID_LegacyAmFilterCategory) in registration order; for an empty category it returns S_FALSE and a
-// null enumerator.
+// (CLSID_LegacyAmFilterCategory) in registration order: the order in which they were first registered (a
+// filter registered again keeps its place). For an empty category it returns S_FALSE and a null enumerator.
 struct ICreateDevEnum : IUnknown {
     virtual HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** monikers, DWORD flags) = 0; // 3
 

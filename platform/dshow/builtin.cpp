@@ -2,6 +2,7 @@
 #include "platform/dshow/builder.h"
 #include "platform/dshow/grabber.h"
 #include "platform/dshow/internal.h"
+#include "platform/dshow/jpeg_decoder.h"
 #include "platform/dshow/video_window.h"
 
 namespace kavro::dshow {
@@ -15,6 +16,14 @@ void register_builtin_classes() {
     register_builtin_class(CLSID_NullRenderer, create_null_renderer);
     register_builtin_class(CLSID_VideoRenderer, create_video_renderer);
     register_builtin_class(CLSID_SampleGrabber, create_sample_grabber);
+    register_builtin_class(CLSID_JpegDecoder, create_jpeg_decoder);
+}
+
+std::span<const BuiltinFilterRegistration> builtin_filter_registrations() {
+    static const BuiltinFilterRegistration filters[] = {
+        {kJpegDecoderName, CLSID_JpegDecoder, MERIT_NORMAL},
+    };
+    return filters;
 }
 
 namespace {

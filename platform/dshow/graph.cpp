@@ -333,13 +333,26 @@ private:
         return direct;
     }
 
-    // Registered filters with a merit above MERIT_DO_NOT_USE, highest merit first.
+    // Registered filters with a merit above MERIT_DO_NOT_USE, and the platform's own (the JPEG decoder), highest
+    // merit first.
     std::vector<CLSID> Intermediates() {
         ComPtr<ICreateDevEnum> devenum;
         std::vector<std::pair<DWORD, CLSID>> found;
-        if (FAILED(create_device_enum(nullptr, IID_ICreateDevEnum, devenum.put_void()))) return {};
         ComPtr<IEnumMoniker> e;
-        if (devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) != S_OK || !e) return {};
+        if (SUCCEEDED(create_device_enum(nullptr, IID_ICreateDevEnum, devenum.put_void())) &&
+            devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) == S_OK && e)
+            RegisteredIntermediates(e.get(), found);
+        for (const BuiltinFilterRegistration& b : builtin_filter_registrations())
+            if (b.merit > MERIT_DO_NOT_USE &&
+                std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.second == b.clsid; }))
+                found.push_back({b.merit, b.clsid});
+        std::stable_sort(found.begin(), found.end(), [](auto& a, auto& b) { return a.first > b.first; });
+        std::vector<CLSID> out;
+        for (auto& f : found) out.push_back(f.second);
+        return out;
+    }
+
+    static void RegisteredIntermediates(IEnumMoniker* e, std::vector<std::pair<DWORD, CLSID>>& found) {
         for (;;) {
             IMoniker* m = nullptr;
             ULONG got = 0;
@@ -354,13 +367,11 @@ private:
             if (FAILED(bag->Read("CLSID", text, sizeof text))) continue;
             if (auto g = guid_from_string(text)) found.push_back({merit, *g});
         }
-        std::stable_sort(found.begin(), found.end(), [](auto& a, auto& b) { return a.first > b.first; });
-        std::vector<CLSID> out;
-        for (auto& f : found) out.push_back(f.second);
-        return out;
     }
 
     std::string FriendlyName(REFCLSID clsid) {
+        for (const BuiltinFilterRegistration& b : builtin_filter_registrations())
+            if (b.clsid == clsid) return b.name;
         ComPtr<ICreateDevEnum> devenum;
         if (FAILED(create_device_enum(nullptr, IID_ICreateDevEnum, devenum.put_void()))) return "Filter";
         ComPtr<IEnumMoniker> e;

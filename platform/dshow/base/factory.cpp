@@ -92,7 +92,9 @@ std::string module_path() {
 bool register_filter(const AMOVIESETUP_FILTER& f) {
     using namespace kavro::registry;
     const std::string key = kFilterInstances + guid_to_string(*f.clsID);
-    delete_key(key); // a new registration replaces the old one whole
+    // A new registration replaces the old one whole but keeps its key, so the filter keeps its place in the
+    // enumeration order (lookups by name prefix take the first match).
+    delete_key(key + "\\Pins");
     bool ok = set_string(key, "FriendlyName", f.strName ? f.strName : "") &&
               set_string(key, "CLSID", guid_to_string(*f.clsID)) && set_number(key, "Merit", f.dwMerit);
     for (unsigned p = 0; ok && p < f.nPins; ++p) {

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Measures the mixing renderer's compositor and, in the same run, GStreamer's compositor on the same grid.
+# Measures the mixing renderer's compositor and, in the same run, GStreamer's compositor on the same grid, both
+# on frames prepared before timing (no per-frame hand-over). The live job, sources handing over new frames to the
+# running renderer, is compared with GStreamer by bench/vmr9/live_bench.sh.
 # Builds the bench preset and the reference program (into build/bench/anchors, never into the sources).
 # Usage: bench/vmr9/run_bench.sh [reference source folder, default /work/shared/anchors]
 set -euo pipefail
@@ -51,7 +53,8 @@ awk -v a="$a_ms" -v b="$b_ms" -v w="$gst_with" -v s="$gst_alone" -v n="$noir" -v
          a, 1000 / a, (1000 / a >= 300 ? "met" : "MISSED")
   printf "(b) grid without overlay: %.3f ms CPU per frame\n", b
   printf "    GStreamer compositor: %.3f ms with sources - %.3f ms sources alone = %.3f ms\n", w, s, g
-  printf "    ratio ours / GStreamer = %.3f (target <= 0.333): %s\n", b / g, (b / g <= 1 / 3 ? "met" : "MISSED")
+  printf "    ratio ours / GStreamer = %.3f (compositors alone on frames converted before timing; the live job\n", b / g
+  printf "    with its per-frame hand-over is compared by bench/vmr9/live_bench.sh)\n"
   printf "running Noir -> mixing renderer graph: %.2f%% of a core (target < 3%%): %s\n", n, (n < 3 ? "met" : "MISSED")
   printf "live mixer picture (11 cameras at 25/s, overlay at 25/s): %.1f%% of a core, sources alone %.1f%%, renderer %.1f%%\n", l, ls, l - ls
 }'

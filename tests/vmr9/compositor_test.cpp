@@ -492,3 +492,216 @@ TEST(Vmr9Compositor, UniformPicturesAndRepeats) {
     mixer.compose(t.view());
     EXPECT_EQ(t.at(1, 1), 0x404040u);
 }
+
+namespace {
+
+// A 32-bit top-down picture in memory a source lends: `pitch` pixels a row, the fourth byte of each pixel not
+// an opacity (here anything).
+struct Lent {
+    std::vector<std::uint32_t> px;
+    int w, h, pitch;
+    Lent(int width, int height, int row_pixels, auto colour_at)
+        : px(std::size_t(row_pixels) * std::size_t(height)), w(width), h(height), pitch(row_pixels) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                px[std::size_t(y) * std::size_t(pitch) + std::size_t(x)] =
+                    (colour_at(x, y) & 0xffffffu) | std::uint32_t(x * 31 + y * 7) << 24;
+    }
+    FrameView view() const {
+        return {reinterpret_cast<const std::uint8_t*>(px.data()), px.size() * 4, w, h, PixelFormat::rgb32, false,
+                std::size_t(pitch) * 4};
+    }
+};
+
+} // namespace
+
+// A lent frame gives the same picture, to the bit, as the same frame handed over as a copy: scaled up and
+// down, mirrored, opaque or not, over another stream.
+TEST(Vmr9Compositor, LentFramesComposeLikeCopies) {
+    const Lent f(37, 23, 40, [](int x, int y) { return std::uint32_t(x * 53 + y * 97) * 0x10203u; });
+    const Bitmap under = make_bitmap(PixelFormat::rgb24, 16, 16, true,
+                                     [](int x, int y) { return x < 8 ? red : y < 8 ? blue : white; });
+    struct Case {
+        NormalizedRect rect;
+        float alpha;
+        int tw, th;
+    } cases[] = {{{0, 0, 1, 1}, 1.0f, 61, 47},      {{0.1f, 0.2f, 0.7f, 0.9f}, 0.8f, 61, 47},
+                 {{0.9f, 0, 0.2f, 0.6f}, 0.5f, 20, 13}, {{0, 0, 1, 1}, 0.8f, 20, 13},
+                 {{0.25f, 0.1f, 0.5f, 1}, 1.0f, 20, 13}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "alpha " << c.alpha << " target " << c.tw << "x" << c.th);
+        Compositor copied(2), lent(2);
+        for (Compositor* m : {&copied, &lent}) {
+            ASSERT_EQ(m->submit(0, under.view()), Status::ok);
+            m->set_output_rect(1, c.rect);
+            m->set_alpha(1, c.alpha);
+        }
+        ASSERT_EQ(copied.submit(1, f.view()), Status::ok);
+        ASSERT_EQ(lent.submit_in_place(1, f.view(), std::make_shared<int>(0)), Status::ok);
+        Target a(c.tw, c.th), b(c.tw, c.th);
+        copied.compose(a.view());
+        lent.compose(b.view());
+        EXPECT_EQ(a.px, b.px);
+        EXPECT_EQ(lent.counts().in_place, 1u);
+        EXPECT_EQ(lent.counts().converted, 1u); // the stream underneath
+        EXPECT_EQ(lent.counts().compositions, 1u);
+    }
+}
+
+// The compositor holds a lent frame while it may still be read (it is, or is about to be, on screen) and
+// gives it back as soon as it is not: replaced in a composition, replaced before ever being shown, uniform
+// (drawn as a fill), refused, cleared, or the compositor gone.
+TEST(Vmr9Compositor, LeasesAreHeldWhileShownAndNoLonger) {
+    auto picture = [](std::uint32_t c) { return Lent(8, 6, 8, [c](int x, int) { return x == 0 ? 0x808080u : c; }); };
+    const Lent f1 = picture(red), f2 = picture(green), f3 = picture(blue), f4 = picture(white);
+    auto compositor = std::make_unique<Compositor>(1);
+    Compositor& mixer = *compositor;
+    Target t(8, 6);
+    auto lend = [&](const Lent& f, std::weak_ptr<int>& held) {
+        auto lease = std::make_shared<int>(0);
+        held = lease;
+        return mixer.submit_in_place(0, f.view(), std::move(lease));
+    };
+    std::weak_ptr<int> l1, l2, l3, l4, l5, l6;
+    ASSERT_EQ(lend(f1, l1), Status::ok);
+    EXPECT_FALSE(l1.expired());
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(4, 3), red);
+    EXPECT_FALSE(l1.expired()); // on screen
+    ASSERT_EQ(lend(f2, l2), Status::ok);
+    EXPECT_FALSE(l1.expired()); // still the front until the next composition
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(4, 3), green);
+    EXPECT_TRUE(l1.expired());
+    EXPECT_FALSE(l2.expired());
+    ASSERT_EQ(lend(f3, l3), Status::ok);
+    ASSERT_EQ(lend(f4, l4), Status::ok);
+    EXPECT_TRUE(l3.expired()); // replaced before it was ever shown
+    EXPECT_FALSE(l2.expired());
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(4, 3), white);
+    EXPECT_TRUE(l2.expired());
+
+    // A uniform frame is drawn as a fill: its memory is given back at once.
+    const Lent grey(8, 6, 8, [](int, int) { return 0x404040u; });
+    ASSERT_EQ(lend(grey, l5), Status::ok);
+    EXPECT_TRUE(l5.expired());
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(0, 0), 0x404040u);
+    EXPECT_TRUE(l4.expired());
+
+    // Layouts that cannot be read in place are refused and their lease dropped.
+    std::weak_ptr<int> refused;
+    FrameView v = f1.view();
+    v.bottom_up = true;
+    auto try_lend = [&](const FrameView& fv) {
+        auto lease = std::make_shared<int>(0);
+        refused = lease;
+        return mixer.submit_in_place(0, fv, std::move(lease));
+    };
+    EXPECT_EQ(try_lend(v), Status::bad_frame);
+    EXPECT_TRUE(refused.expired());
+    v = f1.view();
+    v.format = PixelFormat::rgb24;
+    EXPECT_EQ(try_lend(v), Status::bad_frame);
+    v = f1.view();
+    v.size -= 1; // one byte short of the last row
+    EXPECT_EQ(try_lend(v), Status::bad_frame);
+    v = f1.view();
+    v.data += 2; // not on a pixel boundary
+    v.size -= 4;
+    EXPECT_EQ(try_lend(v), Status::bad_frame);
+    v = f1.view();
+    v.stride = 8 * 4 - 4; // rows overlap
+    EXPECT_EQ(try_lend(v), Status::bad_frame);
+    EXPECT_EQ(mixer.submit_in_place(1, f1.view(), nullptr), Status::bad_stream);
+    EXPECT_TRUE(refused.expired());
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(4, 3), 0x404040u); // nothing refused reached the picture
+
+    // A clear gives the frame back once the picture no longer shows it; so does the compositor's end.
+    ASSERT_EQ(lend(f1, l6), Status::ok);
+    mixer.compose(t.view());
+    mixer.clear(0);
+    EXPECT_FALSE(l6.expired());
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(4, 3), 0u);
+    EXPECT_TRUE(l6.expired());
+    ASSERT_EQ(lend(f2, l1), Status::ok);
+    mixer.compose(t.view());
+    ASSERT_EQ(lend(f3, l2), Status::ok);
+    compositor.reset();
+    EXPECT_TRUE(l1.expired());
+    EXPECT_TRUE(l2.expired());
+}
+
+// Sources write frames into a small pool of their own buffers, each taken back only when the compositor has
+// let go of it, while the picture is composed continuously: every composed cell shows one whole frame, and
+// the sources never run out of buffers for good.
+TEST(Vmr9Compositor, LentBuffersAreNeverWrittenWhileRead) {
+    constexpr int streams = 3, w = 48, h = 32, pool = 3;
+    Compositor mixer(streams);
+    for (int s = 0; s < streams; ++s) mixer.set_output_rect(s, {s / 3.0f, 0, (s + 1) / 3.0f, 1});
+    auto colour = [](int s, int n) {
+        return std::uint32_t(0x40 + s * 0x30) << 16 | std::uint32_t(n & 0xff) << 8 | 0x80;
+    };
+    struct Buffer {
+        std::vector<std::uint32_t> px = std::vector<std::uint32_t>(std::size_t(w) * h);
+        std::atomic<bool> lent{false};
+    };
+    std::atomic<bool> stop{false};
+    std::atomic<int> delivered{0};
+    std::vector<std::thread> sources;
+    for (int s = 0; s < streams; ++s)
+        sources.emplace_back([&, s] {
+            Buffer buffers[pool];
+            for (int n = 0; !stop.load(std::memory_order_relaxed); ++n) {
+                Buffer* b = nullptr;
+                while (!b && !stop.load(std::memory_order_relaxed)) {
+                    for (Buffer& c : buffers)
+                        if (!c.lent.load(std::memory_order_acquire)) b = &c;
+                    if (!b) std::this_thread::yield();
+                }
+                if (!b) break;
+                std::fill(b->px.begin(), b->px.end(), colour(s, n));
+                b->px[0] = 0x010101; // not uniform
+                b->lent.store(true, std::memory_order_relaxed);
+                const FrameView v{reinterpret_cast<const std::uint8_t*>(b->px.data()), b->px.size() * 4, w, h,
+                                  PixelFormat::rgb32, false, 0};
+                auto lease = std::shared_ptr<const void>(
+                    b, [](Buffer* p) { p->lent.store(false, std::memory_order_release); });
+                ASSERT_EQ(mixer.submit_in_place(s, v, std::move(lease)), Status::ok);
+                delivered.fetch_add(1, std::memory_order_relaxed);
+            }
+            // The pool dies with this thread: the compositor must hold none of it any more.
+            mixer.clear(s);
+            Target scratch(4, 4);
+            mixer.compose(scratch.view());
+            for (Buffer& c : buffers) ASSERT_FALSE(c.lent.load(std::memory_order_acquire));
+        });
+    struct Joiner {
+        std::atomic<bool>& stop;
+        std::vector<std::thread>& threads;
+        ~Joiner() {
+            stop = true;
+            for (auto& th : threads) th.join();
+        }
+    } joiner{stop, sources};
+    for (int s = 0, w0, h0; s < streams; ++s)
+        while (!mixer.frame_size(s, w0, h0)) std::this_thread::yield();
+    Target t(60, 16);
+    int composed = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((composed < 300 || delivered.load(std::memory_order_relaxed) < 600) &&
+           std::chrono::steady_clock::now() < deadline) {
+        mixer.compose(t.view());
+        ++composed;
+        for (int s = 0; s < streams; ++s) {
+            const std::uint32_t top = t.at(s * 20 + 10, 3), bottom = t.at(s * 20 + 10, 13);
+            ASSERT_EQ(top, bottom) << "stream " << s << " torn";
+            ASSERT_EQ(top >> 16, std::uint32_t(0x40 + s * 0x30)) << "stream " << s;
+            ASSERT_EQ(top & 0xff, 0x80u);
+        }
+    }
+    EXPECT_GE(delivered.load(), 600);
+}

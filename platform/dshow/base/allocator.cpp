@@ -2,6 +2,7 @@
 
 #include "platform/com/runtime.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -238,4 +239,12 @@ HRESULT CMemAllocator::ReleaseBuffer(IMediaSample* sample) {
     }
     NonDelegatingRelease();
     return S_OK;
+}
+
+bool CMemAllocator::Owns(IMediaSample* sample) {
+    if (!sample) return false;
+    std::lock_guard g(m_lock);
+    return std::any_of(m_samples.begin(), m_samples.end(), [&](const std::unique_ptr<CMediaSample>& s) {
+        return static_cast<IMediaSample*>(s.get()) == sample;
+    });
 }

@@ -68,6 +68,9 @@ public:
     HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags) override;
     HRESULT ReleaseBuffer(IMediaSample* sample) override;
 
+    // Whether the sample is one of this allocator's (a renderer keeping samples checks that they are its own).
+    bool Owns(IMediaSample* sample);
+
 private:
     void FreeIfIdle(); // under m_lock
     std::mutex m_lock;

@@ -1,9 +1,12 @@
 // The mixing core of the video mixing renderer: input streams placed in normalized rectangles with their own
 // opacity and layer, an optional colour-keyed bitmap laid over everything, composed with pixman.
 //
-// Streams deliver frames on their own threads. A hand-over converts the frame into a private buffer and then
-// swaps pointers under a short lock; composition swaps the newest frame in under the same short lock and mixes
-// without holding it, so neither side ever waits for the other longer than a pointer swap.
+// Streams deliver frames on their own threads. A hand-over either converts the frame into a private buffer or,
+// for 32-bit top-down frames in memory the source lends (the renderer's own sample buffers), keeps a lease on
+// that memory and reads it where it lies; then it swaps pointers under a short lock. Composition swaps the
+// newest frame in under the same short lock and mixes without holding it, so neither side ever waits for the
+// other longer than a pointer swap. A lent frame is given back once a newer frame of its stream has replaced
+// it in the composition, so a source never writes into memory that is being read.
 #pragma once
 
 #include <atomic>
@@ -99,6 +102,12 @@ public:
 
     // Hands a frame over (any thread). The frame is converted and copied before the call returns.
     Status submit(int stream, const FrameView& frame);
+    // Hands over a frame that is read where it lies, without a copy (any thread): 32-bit pixels, rows top to
+    // bottom (bottom_up false), the fourth byte ignored, data aligned to 4 bytes. The memory must stay unchanged
+    // while the compositor holds `lease`; it drops the lease once a newer frame of the stream (or a clear)
+    // has replaced this one in a composition, or at once when the frame is uniform (drawn as a fill).
+    // bad_frame for any other layout; the lease is then dropped before the call returns.
+    Status submit_in_place(int stream, const FrameView& frame, std::shared_ptr<const void> lease);
     // The stream shows nothing until its next frame (a source went away).
     Status clear(int stream);
     // Native size of the stream's latest frame; false while it has none.
@@ -111,6 +120,14 @@ public:
 
     // Frames handed over since the last composition (any stream or the overlay).
     bool dirty() const;
+
+    // What the compositor has done since it was made (for benchmarks and tests).
+    struct Counts {
+        std::uint64_t in_place = 0;     // frames read where the source wrote them
+        std::uint64_t converted = 0;    // frames converted and copied on hand-over
+        std::uint64_t compositions = 0; // pictures composed (the display's and snapshots)
+    };
+    Counts counts() const;
 
     // Mixes everything into the target: background, streams back to front, overlay. Serialised with itself.
     // A composition for another purpose than the display (a snapshot) leaves the changes marked.
@@ -131,6 +148,7 @@ private:
     static bool uniform(const FrameView& in, std::size_t stride, std::size_t row_bytes, std::uint32_t& colour);
     static void hand_over(Slot& slot, std::unique_ptr<Frame>& frame);
     static void take_newest(Slot& slot);
+    void publish(Slot& slot); // hands the slot's converted back buffer over unless it repeats a uniform frame
 
     std::vector<std::unique_ptr<Slot>> slots_;
     std::unique_ptr<Slot> overlay_;
@@ -142,8 +160,10 @@ private:
     AlphaBitmapParams overlay_params_;
     bool overlay_shown_ = false;
     std::atomic<bool> frames_changed_{false};
+    std::atomic<std::uint64_t> in_place_{0}, converted_{0}, compositions_{0};
 
-    std::mutex compose_mutex_; // one composition at a time; owns every slot's front frame
+    std::mutex compose_mutex_; // one composition at a time; owns every slot's front frame and scratch_
+    std::vector<std::uint32_t> scratch_; // a lent frame scaled to its place before it is blended
 };
 
 } // namespace kavro::vmr9

@@ -4,7 +4,8 @@
 //
 // Inputs: "VMR Input0" ... one pin per stream, uncompressed RGB 5-6-5, RGB24 or RGB32 video (rows bottom-up or
 // top-down as the format says), paced like a display. Stream 0 is the reference: its native size is the size
-// of the composition (and of the current image).
+// of the composition (and of the current image). Each input offers its own allocator: a 32-bit top-down source
+// that takes it writes its frames where the compositor reads them (no copy on hand-over).
 #pragma once
 
 #include "platform/com/com.h"
@@ -108,7 +109,23 @@ protected:
     ~IVMRMixerBitmap9() = default;
 };
 
+// The renderer's work so far, for benchmarks and tests (an interface of this platform only): frames read where
+// their source wrote them, frames converted on hand-over, pictures composed (display and current images).
+inline constexpr IID IID_IMixerCounts = make_guid("15C0D9E8-86A9-4758-B6E6-8D1E7993EC1D");
+
+struct IMixerCounts : IUnknown {
+    virtual HRESULT GetCounts(std::uint64_t* in_place, std::uint64_t* converted, std::uint64_t* compositions) = 0;
+
+protected:
+    ~IMixerCounts() = default;
+};
+
 namespace kavro::vmr9 {
+
+// The renderer composes at most one picture per period: 25 a second, the rate of the cameras and of the
+// mixer's video output. Frames that arrive between two pictures replace each other; composing more often
+// would only cost time.
+inline constexpr REFERENCE_TIME picture_period = UNITS / 25;
 
 // Where every mixing renderer of the process sends its pictures. By default each picture goes to the
 // window system's window given as clipping window; a sink set here replaces that (an empty one restores

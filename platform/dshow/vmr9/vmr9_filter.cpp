@@ -1,8 +1,13 @@
 // The Video Mixing Renderer 9 filter: input pins paced like a display hand their frames to the compositor;
-// a display thread composes at every display tick when something changed and sends the picture to the
-// clipping window.
+// a display thread composes at every picture tick (25 a second) when something changed and sends the picture
+// to the clipping window.
+//
+// Each input offers its own allocator. A 32-bit top-down source that takes it writes its frames straight into
+// memory the compositor reads: the sample is kept (not copied) until a newer frame has replaced it on screen.
+// Other layouts, and samples from any other allocator, are converted on hand-over.
 #include "platform/dshow/vmr9/vmr9.h"
 
+#include "platform/com/com_ptr.h"
 #include "platform/com/runtime.h"
 #include "platform/dshow/base/filter.h"
 #include "platform/dshow/base/renderer.h"
@@ -75,6 +80,22 @@ bool layout_of(const CMediaType* mt, PixelFormat& format, int& width, int& heigh
 constexpr DWORD default_mixing_prefs = MixerPref9_NoDecimation | MixerPref9_BiLinearFiltering |
                                        MixerPref9_RenderTargetRGB;
 
+// An input's allocator: the buffers the source asked for plus two, because the compositor may keep two samples
+// (the frame on screen and the newest one) while the source writes its next frame.
+class CFrameAllocator final : public CMemAllocator {
+public:
+    static constexpr LONG kept_by_compositor = 2;
+
+    CFrameAllocator() : CMemAllocator("mixing renderer input allocator", nullptr, nullptr) {}
+
+    HRESULT SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override {
+        if (!request || !actual) return E_POINTER;
+        ALLOCATOR_PROPERTIES r = *request;
+        if (r.cBuffers > 0 && r.cBuffers <= 64) r.cBuffers += kept_by_compositor;
+        return CMemAllocator::SetProperties(&r, actual);
+    }
+};
+
 class CVmr9;
 
 class CVmrInputPin final : public CBaseRendererInputPin {
@@ -106,16 +127,47 @@ public:
 
     HRESULT BreakConnect() override {
         const HRESULT hr = CBaseRendererInputPin::BreakConnect();
+        {
+            std::lock_guard lock(layout_mutex_);
+            own_allocator_ = nullptr;
+        }
         presenter_.mixer().clear(stream_);
         if (stream_ == 0) presenter_.set_reference_size(0, 0);
         return hr;
     }
 
+    // The input's own allocator, made on first request (a source may still choose another one).
+    HRESULT GetAllocator(IMemAllocator** allocator) override {
+        if (!allocator) return E_POINTER;
+        *allocator = nullptr;
+        CAutoLock lock(m_pLock);
+        if (!m_pAllocator) {
+            auto* a = new (std::nothrow) CFrameAllocator();
+            if (!a) return E_OUTOFMEMORY;
+            a->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(&m_pAllocator));
+        }
+        *allocator = m_pAllocator;
+        m_pAllocator->AddRef();
+        return S_OK;
+    }
+
+    HRESULT NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override {
+        const HRESULT hr = CBaseRendererInputPin::NotifyAllocator(allocator, readOnly);
+        if (FAILED(hr)) return hr;
+        // Samples may be kept only when they come from our own allocator, which has buffers to spare.
+        auto* own = dynamic_cast<CFrameAllocator*>(allocator);
+        std::lock_guard lock(layout_mutex_);
+        own_allocator_ = own;
+        return hr;
+    }
+
     HRESULT DoRenderSample(IMediaSample* sample) override {
         Layout l;
+        ComPtr<CFrameAllocator> own;
         {
             std::lock_guard lock(layout_mutex_);
             l = layout_;
+            if (l.format == PixelFormat::rgb32 && !l.bottom_up) own = own_allocator_;
         }
         BYTE* data = nullptr;
         if (FAILED(sample->GetPointer(&data)) || !data) return S_OK;
@@ -123,7 +175,16 @@ public:
         LONG length = sample->GetActualDataLength();
         if (length <= 0 || length > size) length = size;
         const FrameView frame{data, std::size_t(length > 0 ? length : 0), l.width, l.height, l.format, l.bottom_up, 0};
-        if (presenter_.mixer().submit(stream_, frame) != Status::ok &&
+        Status status;
+        if (own && own->Owns(sample)) {
+            // Read where the source wrote it; the sample goes back to the allocator once it is off screen.
+            sample->AddRef();
+            status = presenter_.mixer().submit_in_place(
+                stream_, frame, std::shared_ptr<const void>(sample, [](IMediaSample* s) { s->Release(); }));
+        } else {
+            status = presenter_.mixer().submit(stream_, frame);
+        }
+        if (status != Status::ok &&
             !warned_.exchange(true, std::memory_order_relaxed)) { // once per connection
             std::fprintf(stderr, "VMR9: stream %d: sample of %ld bytes is too short for a %dx%d frame; not shown\n",
                          stream_, long(length), l.width, l.height);
@@ -144,8 +205,9 @@ private:
     };
     Presenter& presenter_;
     const int stream_;
-    std::mutex layout_mutex_;
+    std::mutex layout_mutex_; // layout_ and own_allocator_
     Layout layout_;
+    ComPtr<CFrameAllocator> own_allocator_; // the connection's allocator when it is ours
     std::atomic<bool> warned_{false};
 };
 
@@ -153,7 +215,8 @@ class CVmr9 final : public CBaseFilter,
                     public IVMRFilterConfig9,
                     public IVMRWindowlessControl9,
                     public IVMRMixerControl9,
-                    public IVMRMixerBitmap9 {
+                    public IVMRMixerBitmap9,
+                    public IMixerCounts {
 public:
     CVmr9(IUnknown* outer, HRESULT* phr)
         : CBaseFilter("video mixing renderer 9", outer, &m_lock, CLSID_VideoMixingRenderer9, phr),
@@ -172,6 +235,7 @@ public:
             return GetInterface(static_cast<IVMRWindowlessControl9*>(this), object);
         if (riid == IID_IVMRMixerControl9) return GetInterface(static_cast<IVMRMixerControl9*>(this), object);
         if (riid == IID_IVMRMixerBitmap9) return GetInterface(static_cast<IVMRMixerBitmap9*>(this), object);
+        if (riid == IID_IMixerCounts) return GetInterface(static_cast<IMixerCounts*>(this), object);
         return CBaseFilter::NonDelegatingQueryInterface(riid, object);
     }
 
@@ -304,6 +368,16 @@ public:
         return presenter_.mixer().set_alpha_bitmap(view, p) == Status::ok ? S_OK : E_INVALIDARG;
     }
 
+    // IMixerCounts
+    HRESULT GetCounts(std::uint64_t* in_place, std::uint64_t* converted, std::uint64_t* compositions) override {
+        if (!in_place || !converted || !compositions) return E_POINTER;
+        const Compositor::Counts c = presenter_.mixer().counts();
+        *in_place = c.in_place;
+        *converted = c.converted;
+        *compositions = c.compositions;
+        return S_OK;
+    }
+
 private:
     bool valid_stream(DWORD stream) { return stream < DWORD(GetPinCount()); }
 
@@ -348,20 +422,26 @@ private:
         if (t.joinable()) t.join();
     }
 
-    // Composes shortly after each display tick, when the inputs holding untimed samples have handed theirs
-    // over, and only when something changed.
+    // Composes shortly after each picture tick (every second display tick of the inputs, when those holding
+    // untimed samples have handed theirs over), and only when something changed. A picture that was late
+    // (a busy machine) is followed by the next one at once; more than a whole period behind, the missed ticks
+    // are dropped rather than composed in a burst.
     void display_loop() {
         using namespace std::chrono;
+        auto now = [] { return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count() / 100; };
+        constexpr REFERENCE_TIME period = picture_period, settle = UNITS / 500; // tick + 2 ms
+        REFERENCE_TIME tick = now() / period * period + period;
         std::unique_lock lock(display_mutex_);
         while (!stop_) {
-            const REFERENCE_TIME period = DEFAULT_DISPLAY_PERIOD; // the inputs' tick
-            const REFERENCE_TIME now =
-                duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count() / 100;
-            const REFERENCE_TIME wait = period - now % period + UNITS / 500; // tick + 2 ms
-            if (display_cv_.wait_for(lock, nanoseconds(wait * 100), [this] { return stop_; })) break;
+            const REFERENCE_TIME wait = tick + settle - now();
+            if (wait > 0 && display_cv_.wait_for(lock, nanoseconds(wait * 100), [this] { return stop_; })) break;
+            if (stop_) break;
             lock.unlock();
             presenter_.present();
             lock.lock();
+            tick += period;
+            const REFERENCE_TIME t = now();
+            if (t - tick > period) tick = t / period * period;
         }
     }
 

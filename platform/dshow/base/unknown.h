@@ -38,6 +38,8 @@ public:
     CBaseObject(const CBaseObject&) = delete;
     CBaseObject& operator=(const CBaseObject&) = delete;
     static LONG ObjectsActive();
+    // The name given at construction, for diagnostics.
+    const char* Name() const { return m_pName; }
 
 private:
     const char* m_pName;

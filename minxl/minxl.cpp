@@ -1,9 +1,10 @@
 #include "minxl/minxl.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -334,6 +335,8 @@ t_xml_node parser::run() {
         }
         i = gt + 1;
     }
+    // Input that ends with elements still open was cut short: what was read is not the document.
+    if (!stack_.empty()) bad_format();
     if (root_.child_count() == 0) throw ex_invalid_child_index();
     return std::move(*root_.children_.front());
 }
@@ -356,22 +359,80 @@ void t_xml_node::load_file(const std::string& path) {
     parse_string(std::string_view(content).substr(0, nul));
 }
 
+namespace {
+
+// Temporary files are named ".<target name>.tmp.XXXXXX" beside the target (mkstemp's six characters), so
+// the rename stays on one file system and a leftover is recognised as ours. Earlier versions used
+// "<target name>.tmp.<pid>.<serial>"; leftovers under that name are recognised too.
+constexpr std::string_view kTmpInfix = ".tmp.";
+
+bool is_our_temporary(std::string_view entry, std::string_view target) {
+    if (entry.size() == 1 + target.size() + kTmpInfix.size() + 6 && entry[0] == '.' &&
+        entry.substr(1, target.size()) == target && entry.substr(1 + target.size(), kTmpInfix.size()) == kTmpInfix)
+        return true;
+    if (entry.size() <= target.size() + kTmpInfix.size() || entry.substr(0, target.size()) != target ||
+        entry.substr(target.size(), kTmpInfix.size()) != kTmpInfix)
+        return false;
+    const std::string_view rest = entry.substr(target.size() + kTmpInfix.size()); // "<pid>.<serial>"
+    const size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size()) return false;
+    return rest.find_first_not_of("0123456789.") == std::string_view::npos &&
+           rest.find('.', dot + 1) == std::string_view::npos;
+}
+
+// Removes our temporaries for this target that were left by a save killed midway. Only those untouched
+// for over a minute: a younger one may be another process's save under way.
+void remove_stale_temporaries(const std::string& dir, std::string_view target) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const time_t now = ::time(nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        if (!is_our_temporary(e->d_name, target)) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now - st.st_mtime > 60) ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+// The process's file creation mask, read without changing it (umask() would, for every thread).
+mode_t current_umask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    return 022;
+}
+
+bool write_all(int fd, const std::string& out) {
+    for (size_t done = 0; done < out.size();) {
+        ssize_t w = ::write(fd, out.data() + done, out.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += static_cast<size_t>(w);
+    }
+    return true;
+}
+
+} // namespace
+
 bool t_xml_node::save_file(const std::string& path) const {
     std::string out = "<?xml version=\"1.0\"?>";
     write_to(out);
 
-    // A name of our own beside the target, so the rename stays on one file system.
-    static std::atomic<unsigned> serial{0};
-    std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(serial++);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty()) return false;
+    remove_stale_temporaries(dir, name);
+
+    std::string tmp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." + name +
+                      std::string(kTmpInfix) + "XXXXXX";
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = true;
-    for (size_t done = 0; ok && done < out.size();) {
-        ssize_t w = ::write(fd, out.data() + done, out.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) ok = false;
-        else done += static_cast<size_t>(w);
-    }
+    // mkstemp creates the file for its owner only; a saved file gets the usual mode.
+    bool ok = ::fchmod(fd, 0666 & ~current_umask()) == 0;
+    ok = ok && write_all(fd, out);
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;

@@ -70,13 +70,16 @@ public:
     void add_attribute(std::string name, std::string value);
 
     std::string to_xml_string() const;
-    // Parses a whole document and takes its first top-level element. On any exception this node is unchanged.
+    // Parses a whole document and takes its first top-level element. A text that ends before that element is
+    // closed (a file cut short) raises ex_invalid_xml_format. On any exception this node is unchanged.
     void parse_string(std::string_view text);
     // Reads the whole file (up to its first NUL byte) and parses it. A file that cannot be opened or read
     // raises ex_invalid_xml_format and leaves this node unchanged.
     void load_file(const std::string& path);
-    // Writes the declaration and the document on one line. The file is written beside the target and renamed
-    // over it, so a failed write keeps the previous file whole. Returns whether the file was replaced.
+    // Writes the declaration and the document on one line. The file is written under a unique temporary name
+    // beside the target (".<name>.tmp.XXXXXX", removed again on every failure) and renamed over it, so a
+    // failed or killed write keeps the previous file whole. Temporaries of this target left by a killed save
+    // and untouched for over a minute are removed first. Returns whether the file was replaced.
     bool save_file(const std::string& path) const;
 
 private:

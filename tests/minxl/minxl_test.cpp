@@ -1,10 +1,18 @@
 #include "minxl/minxl.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 using namespace MinXL;
 namespace fs = std::filesystem;
@@ -174,11 +182,19 @@ TEST(MinXLParser, EntitiesAndTruncatedDocuments) {
     EXPECT_EQ(two.node_name(), "first");
     EXPECT_EQ(two.child_count(), 0u);
 
-    // A text that ends early keeps what was read, attributes included.
-    auto cut = parse("<r><a k=\"v\"><b>1</b><c>2</c>");
-    ASSERT_EQ(cut.child_count(), 1u);
-    EXPECT_EQ(cut.child(0).attribute_value(0), "v");
-    EXPECT_EQ(cut.child(0).child_count(), 2u);
+    // A document cut anywhere before its last closing tag is refused, never taken as what was read:
+    // a file cut short by a crash or a full disk must not pass for a smaller one.
+    const std::string whole = "<?xml version=\"1.0\"?><r><a k=\"v\"><b>1</b><c/></a>tail</r>";
+    const std::size_t end = whole.rfind("</r>") + 4;
+    for (std::size_t cut = 0; cut < end; ++cut) {
+        t_xml_node n("keep", "");
+        EXPECT_ANY_THROW(n.parse_string(whole.substr(0, cut))) << cut << ": " << whole.substr(0, cut);
+        EXPECT_EQ(n.node_name(), "keep");
+    }
+    EXPECT_EQ(parse(whole).child(0).child_count(), 2u);
+    // What follows the closed document element does not matter, even when it is cut.
+    EXPECT_EQ(parse(whole + "<!-- x").node_name(), "r");
+    EXPECT_EQ(parse(whole + "<second").node_name(), "r");
 }
 
 TEST(MinXLWriter, EscapesAndOneLineForm) {
@@ -238,4 +254,85 @@ TEST(MinXLFile, SaveLoadRoundTripAndFailures) {
     EXPECT_TRUE(fs::is_directory(target / "inside"));
     for (const auto& e : fs::directory_iterator(dir.path))
         EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
+}
+
+namespace {
+
+// A document of about 200 KB, so that a save takes long enough to be killed midway.
+t_xml_node big_document(const std::string& fill) {
+    t_xml_node doc("config", "");
+    for (int i = 0; i < 2000; ++i) doc.add_child(t_xml_node("v", fill + std::to_string(i)));
+    return doc;
+}
+
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void make_old(const fs::path& p) {
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+    fs::last_write_time(p, old);
+}
+
+} // namespace
+
+TEST(MinXLFile, LeftoverTemporariesNeverBlockASaveAndStaleOnesAreCleared) {
+    TempDir dir;
+    const fs::path file = dir.path / "doc.xml";
+    t_xml_node doc("r", "1");
+    // Leftovers of a killed save by a process with this very PID, under the former name scheme, and under
+    // the present one; a stranger's file and a fresh temporary (a save under way elsewhere) beside them.
+    std::vector<std::string> stale;
+    for (int serial = 0; serial < 8; ++serial)
+        stale.push_back("doc.xml.tmp." + std::to_string(::getpid()) + "." + std::to_string(serial));
+    stale.push_back(".doc.xml.tmp.AbC123");
+    for (const auto& n : stale) {
+        std::ofstream(dir.path / n) << "<r>half";
+        make_old(dir.path / n);
+    }
+    std::ofstream(dir.path / ".doc.xml.tmp.fresh1") << "<r>under way";
+    std::ofstream(dir.path / "other.xml.tmp.1.0") << "not ours";
+    make_old(dir.path / "other.xml.tmp.1.0");
+
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(doc.save_file(file.string())) << i;
+    EXPECT_EQ(read_all(file), "<?xml version=\"1.0\"?><r>1</r>");
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{".doc.xml.tmp.fresh1", "doc.xml", "other.xml.tmp.1.0"}));
+
+    // The saved file has the usual permissions (0666 less the umask), not those of a private temporary.
+    const mode_t mask = ::umask(022);
+    ASSERT_TRUE(doc.save_file(file.string()));
+    ::umask(mask);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+}
+
+TEST(MinXLFile, SavesKilledMidwayNeverLeaveATornFile) {
+    TempDir dir;
+    const fs::path file = dir.path / "doc.xml";
+    const t_xml_node a = big_document("a"), b = big_document("bb");
+    ASSERT_TRUE(a.save_file(file.string()));
+    const std::string text_a = read_all(file);
+    ASSERT_TRUE(b.save_file(file.string()));
+    const std::string text_b = read_all(file);
+    for (int trial = 0; trial < 30; ++trial) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i) (i % 2 ? a : b).save_file(file.string());
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(300 + 1777 * trial % 15000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const std::string now = read_all(file);
+        ASSERT_TRUE(now == text_a || now == text_b) << "trial " << trial << ": " << now.size() << " bytes";
+    }
+    // The killed saves' temporaries are ours: once stale, the next save clears them.
+    for (const auto& n : names_in(dir.path))
+        if (n != "doc.xml") make_old(dir.path / n);
+    ASSERT_TRUE(a.save_file(file.string()));
+    EXPECT_EQ(names_in(dir.path), std::vector<std::string>{"doc.xml"});
 }

@@ -8,11 +8,17 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
+#include <stdexcept>
 
 namespace kavro::registry {
 
@@ -30,6 +36,8 @@ namespace {
 
 // The file is small; every call reads it, so changes made by other processes are seen at once.
 // Elements: <registry> holds <key name=".."> elements; a key holds <key> and <value name=".." type="sz|dword">.
+// Guards one read-modify-write of the file against this process's other threads; the file lock
+// ("<file>.lock") does the same between processes.
 std::mutex g_lock;
 
 bool same_name(const std::string& a, const std::string& b) {
@@ -107,26 +115,99 @@ private:
     int fd_ = -1;
 };
 
-t_xml_node load(const std::string& file) {
-    t_xml_node root("registry", "");
-    std::error_code ec;
-    if (!fs::exists(file, ec)) return root;
-    try {
-        root.load_file(file);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "registry: %s is unreadable (%s); starting empty\n", file.c_str(), e.what());
-        root = t_xml_node("registry", "");
-    }
-    return root;
+bool has_attr(const t_xml_node& n, const char* name) {
+    for (unsigned i = 0; i < n.attribute_count(); ++i)
+        if (n.attribute_name(i) == name) return true;
+    return false;
 }
 
-// Runs fn on the tree; saves when fn returns true. Returns fn's answer and whether the save worked.
+// Whether the children of n are keys and values as this file writes them, all the way down.
+bool valid_children(const t_xml_node& n, unsigned depth) {
+    if (depth > 200) return false;
+    for (unsigned i = 0; i < n.child_count(); ++i) {
+        const t_xml_node& c = n.child(i);
+        if (c.node_name() == "key") {
+            if (attr(c, "name").empty() || !valid_children(c, depth + 1)) return false;
+        } else if (c.node_name() == "value") {
+            const std::string type = attr(c, "type");
+            if (!has_attr(c, "name") || (type != "sz" && type != "dword") || c.child_count() != 0) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class FileState { fine, missing, unreadable, damaged };
+
+struct Loaded {
+    t_xml_node root{"registry", ""};
+    FileState state = FileState::fine;
+    std::string why;
+};
+
+Loaded load(const std::string& file) {
+    Loaded r;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        const int err = errno;
+        std::error_code ec;
+        if (!fs::exists(file, ec) && !ec) {
+            r.state = FileState::missing;
+        } else {
+            r.state = FileState::unreadable;
+            r.why = std::strerror(err);
+        }
+        return r;
+    }
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        r.state = FileState::unreadable;
+        r.why = "read error";
+        return r;
+    }
+    t_xml_node doc("_EMPTY_", "");
+    try {
+        if (content.find('\0') != std::string::npos) throw std::runtime_error("a NUL byte in the text");
+        doc.parse_string(content);
+    } catch (const std::exception& e) {
+        r.state = FileState::damaged;
+        r.why = content.empty() ? "empty" : e.what();
+        return r;
+    }
+    if (doc.node_name() != "registry" || !valid_children(doc, 0)) {
+        r.state = FileState::damaged;
+        r.why = "not a registry document";
+        return r;
+    }
+    r.root = std::move(doc);
+    return r;
+}
+
+// Runs fn on the tree; saves when fn returns true. A file that could not be read whole is never
+// rewritten: what it still holds would be lost.
 bool modify(const std::function<bool(t_xml_node&)>& fn) {
     const std::string file = registry_file();
     FileLock lock(file);
-    t_xml_node root = load(file);
-    if (!fn(root)) return false;
-    if (!root.save_file(file)) {
+    Loaded l = load(file);
+    if (l.state == FileState::unreadable) {
+        std::fprintf(stderr, "registry: cannot read %s (%s); nothing written\n", file.c_str(), l.why.c_str());
+        return false;
+    }
+    if (l.state == FileState::damaged) {
+        const std::string bad = file + ".bad";
+        if (std::rename(file.c_str(), bad.c_str()) == 0)
+            std::fprintf(stderr,
+                         "registry: %s cannot be read whole (%s); kept as %s, nothing written. The next change "
+                         "starts a new registry: register the plug-ins again.\n",
+                         file.c_str(), l.why.c_str(), bad.c_str());
+        else
+            std::fprintf(stderr, "registry: %s cannot be read whole (%s) nor moved to %s (%s); nothing written\n",
+                         file.c_str(), l.why.c_str(), bad.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (!fn(l.root)) return false;
+    if (!l.root.save_file(file)) {
         std::fprintf(stderr, "registry: cannot write %s\n", file.c_str());
         return false;
     }
@@ -134,11 +215,14 @@ bool modify(const std::function<bool(t_xml_node&)>& fn) {
 }
 
 template <class T>
-T inspect(const std::function<T(t_xml_node&)>& fn) {
+T inspect(const std::function<T(Editor&)>& fn) {
     const std::string file = registry_file();
     FileLock lock(file);
-    t_xml_node root = load(file);
-    return fn(root);
+    Loaded l = load(file);
+    if (l.state == FileState::unreadable || l.state == FileState::damaged)
+        std::fprintf(stderr, "registry: %s cannot be read whole (%s); read as empty\n", file.c_str(), l.why.c_str());
+    Editor e(l.root);
+    return fn(e);
 }
 
 t_xml_node* find_value(t_xml_node& root, const std::string& key, const std::string& name) {
@@ -146,23 +230,20 @@ t_xml_node* find_value(t_xml_node& root, const std::string& key, const std::stri
     return k ? find_child(*k, "value", name) : nullptr;
 }
 
-bool set_value(const std::string& key, const std::string& name, const char* type, const std::string& text) {
-    return modify([&](t_xml_node& root) {
-        t_xml_node* k = find_key(root, key, true);
-        if (t_xml_node* v = find_child(*k, "value", name)) {
-            // Attributes cannot be changed in place: rebuild the value.
-            t_xml_node nv("value", text);
-            nv.add_attribute("name", attr(*v, "name"));
-            nv.add_attribute("type", type);
-            *v = nv;
-        } else {
-            t_xml_node nv("value", text);
-            nv.add_attribute("name", name);
-            nv.add_attribute("type", type);
-            k->add_child(nv);
-        }
-        return true;
-    });
+void set_value(t_xml_node& root, const std::string& key, const std::string& name, const char* type,
+               const std::string& text) {
+    t_xml_node* k = find_key(root, key, true);
+    t_xml_node nv("value", text);
+    if (t_xml_node* v = find_child(*k, "value", name)) {
+        // Attributes cannot be changed in place: rebuild the value.
+        nv.add_attribute("name", attr(*v, "name"));
+        nv.add_attribute("type", type);
+        *v = nv;
+    } else {
+        nv.add_attribute("name", name);
+        nv.add_attribute("type", type);
+        k->add_child(nv);
+    }
 }
 
 // Rebuilds `parent` without its child at index i (the document has no removal).
@@ -175,98 +256,131 @@ void remove_child(t_xml_node& parent, unsigned index) {
     parent = std::move(copy);
 }
 
+// Removes the child element of that kind and name; false when there is none.
+bool remove_named(t_xml_node& parent, const char* element, const std::string& name) {
+    for (unsigned i = 0; i < parent.child_count(); ++i) {
+        const t_xml_node& c = parent.child(i);
+        if (c.node_name() == element && same_name(attr(c, "name"), name)) {
+            remove_child(parent, i);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> child_names(t_xml_node& root, const std::string& key, const char* element) {
+    std::vector<std::string> out;
+    if (t_xml_node* k = find_key(root, key, false))
+        for (unsigned i = 0; i < k->child_count(); ++i)
+            if (k->child(i).node_name() == element) out.push_back(attr(k->child(i), "name"));
+    return out;
+}
+
 } // namespace
 
-bool key_exists(const std::string& key) {
-    return inspect<bool>([&](t_xml_node& root) { return find_key(root, key, false) != nullptr; });
-}
+// ---------------------------------------------------------------------------------------------------------
+// Editor
 
-bool create_key(const std::string& key) {
-    return modify([&](t_xml_node& root) { return find_key(root, key, true) != nullptr; });
-}
+bool Editor::key_exists(const std::string& key) const { return find_key(root_, key, false) != nullptr; }
 
-bool delete_key(const std::string& key) {
+bool Editor::create_key(const std::string& key) { return find_key(root_, key, true) != nullptr; }
+
+bool Editor::delete_key(const std::string& key) {
     auto parts = split_key(key);
     if (parts.empty()) return false;
     const std::string last = parts.back();
     parts.pop_back();
     std::string parent_path;
     for (const auto& p : parts) parent_path += p + "\\";
+    t_xml_node* parent = find_key(root_, parent_path, false);
+    return parent && remove_named(*parent, "key", last);
+}
+
+bool Editor::set_string(const std::string& key, const std::string& name, const std::string& value) {
+    set_value(root_, key, name, "sz", value);
+    return true;
+}
+
+bool Editor::set_number(const std::string& key, const std::string& name, std::uint32_t value) {
+    set_value(root_, key, name, "dword", std::to_string(value));
+    return true;
+}
+
+bool Editor::delete_value(const std::string& key, const std::string& name) {
+    t_xml_node* k = find_key(root_, key, false);
+    return k && remove_named(*k, "value", name);
+}
+
+std::optional<std::string> Editor::get_string(const std::string& key, const std::string& name) const {
+    t_xml_node* v = find_value(root_, key, name);
+    if (!v || attr(*v, "type") != "sz") return std::nullopt;
+    return v->node_text();
+}
+
+std::optional<std::uint32_t> Editor::get_number(const std::string& key, const std::string& name) const {
+    t_xml_node* v = find_value(root_, key, name);
+    if (!v || attr(*v, "type") != "dword") return std::nullopt;
+    const std::string& t = v->node_text();
+    std::uint32_t n = 0;
+    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+    return n;
+}
+
+std::vector<std::string> Editor::subkeys(const std::string& key) const { return child_names(root_, key, "key"); }
+
+std::vector<std::string> Editor::value_names(const std::string& key) const {
+    return child_names(root_, key, "value");
+}
+
+bool transaction(const std::function<bool(Editor&)>& edit) {
     return modify([&](t_xml_node& root) {
-        t_xml_node* parent = find_key(root, parent_path, false);
-        if (!parent) return false;
-        for (unsigned i = 0; i < parent->child_count(); ++i) {
-            const t_xml_node& c = parent->child(i);
-            if (c.node_name() == "key" && same_name(attr(c, "name"), last)) {
-                remove_child(*parent, i);
-                return true;
-            }
-        }
-        return false;
+        Editor e(root);
+        return edit(e);
     });
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// One call, one transaction
+
+bool key_exists(const std::string& key) {
+    return inspect<bool>([&](Editor& e) { return e.key_exists(key); });
+}
+
+bool create_key(const std::string& key) {
+    return transaction([&](Editor& e) { return e.create_key(key); });
+}
+
+bool delete_key(const std::string& key) {
+    return transaction([&](Editor& e) { return e.delete_key(key); });
 }
 
 std::vector<std::string> subkeys(const std::string& key) {
-    return inspect<std::vector<std::string>>([&](t_xml_node& root) {
-        std::vector<std::string> out;
-        if (t_xml_node* k = find_key(root, key, false))
-            for (unsigned i = 0; i < k->child_count(); ++i)
-                if (k->child(i).node_name() == "key") out.push_back(attr(k->child(i), "name"));
-        return out;
-    });
+    return inspect<std::vector<std::string>>([&](Editor& e) { return e.subkeys(key); });
 }
 
 std::vector<std::string> value_names(const std::string& key) {
-    return inspect<std::vector<std::string>>([&](t_xml_node& root) {
-        std::vector<std::string> out;
-        if (t_xml_node* k = find_key(root, key, false))
-            for (unsigned i = 0; i < k->child_count(); ++i)
-                if (k->child(i).node_name() == "value") out.push_back(attr(k->child(i), "name"));
-        return out;
-    });
+    return inspect<std::vector<std::string>>([&](Editor& e) { return e.value_names(key); });
 }
 
 bool set_string(const std::string& key, const std::string& name, const std::string& value) {
-    return set_value(key, name, "sz", value);
+    return transaction([&](Editor& e) { return e.set_string(key, name, value); });
 }
 
 bool set_number(const std::string& key, const std::string& name, std::uint32_t value) {
-    return set_value(key, name, "dword", std::to_string(value));
+    return transaction([&](Editor& e) { return e.set_number(key, name, value); });
 }
 
 std::optional<std::string> get_string(const std::string& key, const std::string& name) {
-    return inspect<std::optional<std::string>>([&](t_xml_node& root) -> std::optional<std::string> {
-        t_xml_node* v = find_value(root, key, name);
-        if (!v || attr(*v, "type") != "sz") return std::nullopt;
-        return v->node_text();
-    });
+    return inspect<std::optional<std::string>>([&](Editor& e) { return e.get_string(key, name); });
 }
 
 std::optional<std::uint32_t> get_number(const std::string& key, const std::string& name) {
-    return inspect<std::optional<std::uint32_t>>([&](t_xml_node& root) -> std::optional<std::uint32_t> {
-        t_xml_node* v = find_value(root, key, name);
-        if (!v || attr(*v, "type") != "dword") return std::nullopt;
-        const std::string& t = v->node_text();
-        if (t.empty() || t.size() > 10 || t.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-        const unsigned long long n = std::stoull(t);
-        if (n > 0xFFFFFFFFull) return std::nullopt;
-        return static_cast<std::uint32_t>(n);
-    });
+    return inspect<std::optional<std::uint32_t>>([&](Editor& e) { return e.get_number(key, name); });
 }
 
 bool delete_value(const std::string& key, const std::string& name) {
-    return modify([&](t_xml_node& root) {
-        t_xml_node* k = find_key(root, key, false);
-        if (!k) return false;
-        for (unsigned i = 0; i < k->child_count(); ++i) {
-            const t_xml_node& c = k->child(i);
-            if (c.node_name() == "value" && same_name(attr(c, "name"), name)) {
-                remove_child(*k, i);
-                return true;
-            }
-        }
-        return false;
-    });
+    return transaction([&](Editor& e) { return e.delete_value(key, name); });
 }
 
 } // namespace kavro::registry

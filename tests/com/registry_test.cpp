@@ -79,19 +79,70 @@ TEST_F(Registry, KeysListAndDeleteWithEverythingBelow) {
     EXPECT_TRUE(reg::key_exists("R\\b"));
 }
 
-TEST_F(Registry, WritesAreAtomicAndSurviveAnUnreadableFile) {
+TEST_F(Registry, WritesAreAtomicAndFailuresAreReported) {
     ASSERT_TRUE(reg::set_string("K", "v", "1"));
     for (const auto& e : fs::directory_iterator(fs::path(file).parent_path()))
         EXPECT_TRUE(e.path().filename() == "registry.xml" || e.path().filename() == "registry.xml.lock")
             << e.path();
-    // A damaged file reads as empty (with a message) and is replaced by the next write.
-    { std::ofstream(file) << "<registry><key name=\"K\">"; }
-    EXPECT_FALSE(reg::get_string("K", "v"));
-    ASSERT_TRUE(reg::set_string("K", "w", "2"));
-    EXPECT_EQ(reg::get_string("K", "w"), "2");
     // A registry that cannot be written reports it.
     setenv("KAVRO_REGISTRY", (file + "/not-a-folder/x.xml").c_str(), 1);
     EXPECT_FALSE(reg::set_string("K", "v", "1"));
+}
+
+TEST_F(Registry, ADamagedFileIsSetAsideAndNeverRewritten) {
+    ASSERT_TRUE(reg::set_string("SOFTWARE\\Sensor", "Path", "/opt/capTelcar.ax"));
+    ASSERT_TRUE(reg::set_number("SOFTWARE\\Sensor", "Merit", 7));
+    const std::string good = read_file();
+    const std::vector<std::string> damaged = {
+        good.substr(0, good.size() / 2),                                    // cut short
+        good.substr(0, good.size() - 1),                                    // last ">" missing
+        "",                                                                 // emptied
+        "registry, but not XML",                                            // not XML
+        "<other><key name=\"K\"></key></other>",                             // another document
+        "<registry><key>unnamed</key></registry>",                          // a key without a name
+        "<registry><key name=\"K\"><value name=\"v\" type=\"blob\">1</value></key></registry>", // unknown type
+        "<registry><value name=\"v\" type=\"sz\"><key name=\"K\"></key></value></registry>",   // a key in a value
+    };
+    for (const std::string& bad : damaged) {
+        { std::ofstream(file, std::ios::binary | std::ios::trunc) << bad; }
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(reg::get_string("SOFTWARE\\Sensor", "Path")) << bad; // read as empty, file left alone
+        EXPECT_EQ(read_file(), bad);
+        // A write would drop what could not be read: it is refused and the file kept aside.
+        EXPECT_FALSE(reg::set_string("SOFTWARE\\Noir", "Path", "/opt/noir.ax")) << bad;
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(file + ".bad"), std::string::npos) << err;
+        std::ifstream aside(file + ".bad", std::ios::binary);
+        std::stringstream kept;
+        kept << aside.rdbuf();
+        EXPECT_EQ(kept.str(), bad);
+        // The next write starts a fresh registry; the damaged file stays aside for the operator.
+        ASSERT_TRUE(reg::set_string("SOFTWARE\\Noir", "Path", "/opt/noir.ax")) << bad;
+        EXPECT_EQ(reg::get_string("SOFTWARE\\Noir", "Path"), "/opt/noir.ax");
+        EXPECT_TRUE(fs::exists(file + ".bad"));
+        { std::ofstream(file, std::ios::binary | std::ios::trunc) << good; }
+    }
+}
+
+TEST_F(Registry, ATransactionChangesTheFileOnceOrNotAtAll) {
+    ASSERT_TRUE(reg::set_string("Old", "v", "1"));
+    const std::string before = read_file();
+    // A transaction that gives up midway leaves the file as it was.
+    EXPECT_FALSE(reg::transaction([](reg::Editor& e) {
+        EXPECT_TRUE(e.set_string("New\\Sub", "x", "1"));
+        EXPECT_TRUE(e.delete_key("Old"));
+        return false;
+    }));
+    EXPECT_EQ(read_file(), before);
+    // One that completes shows all of its changes, and sees its own changes as it goes.
+    ASSERT_TRUE(reg::transaction([](reg::Editor& e) {
+        return e.set_string("New\\Sub", "x", "1") && e.set_number("New", "n", 7) && e.delete_key("Old") &&
+               !e.key_exists("Old") && e.get_string("new\\sub", "X") == std::optional<std::string>("1") &&
+               e.get_number("New", "n") == std::optional<std::uint32_t>(7) && !e.delete_value("New", "none");
+    }));
+    EXPECT_FALSE(reg::key_exists("Old"));
+    EXPECT_EQ(reg::get_string("New\\Sub", "x"), "1");
+    EXPECT_EQ(reg::get_number("New", "n"), 7u);
 }
 
 TEST_F(Registry, ConcurrentWritersLoseNothing) {

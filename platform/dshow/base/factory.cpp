@@ -89,54 +89,62 @@ std::string module_path() {
     return info.dli_fname;
 }
 
-bool register_filter(const AMOVIESETUP_FILTER& f) {
-    using namespace kavro::registry;
+void register_filter(kavro::registry::Editor& reg, const AMOVIESETUP_FILTER& f) {
     const std::string key = kFilterInstances + guid_to_string(*f.clsID);
     // A new registration replaces the old one whole but keeps its key, so the filter keeps its place in the
     // enumeration order (lookups by name prefix take the first match).
-    delete_key(key + "\\Pins");
-    bool ok = set_string(key, "FriendlyName", f.strName ? f.strName : "") &&
-              set_string(key, "CLSID", guid_to_string(*f.clsID)) && set_number(key, "Merit", f.dwMerit);
-    for (unsigned p = 0; ok && p < f.nPins; ++p) {
+    reg.delete_key(key + "\\Pins");
+    reg.set_string(key, "FriendlyName", f.strName ? f.strName : "");
+    reg.set_string(key, "CLSID", guid_to_string(*f.clsID));
+    reg.set_number(key, "Merit", f.dwMerit);
+    for (unsigned p = 0; p < f.nPins; ++p) {
         const AMOVIESETUP_PIN& pin = f.lpPin[p];
         const std::string pk = key + "\\Pins\\" + (pin.strName ? pin.strName : std::to_string(p));
-        ok = set_number(pk, "IsRendered", pin.bRendered ? 1 : 0) && set_number(pk, "IsOutput", pin.bOutput ? 1 : 0) &&
-             set_number(pk, "AllowedZero", pin.bZero ? 1 : 0) && set_number(pk, "AllowedMany", pin.bMany ? 1 : 0) &&
-             set_string(pk, "ConnectsToFilter",
-                        guid_to_string(pin.clsConnectsToFilter ? *pin.clsConnectsToFilter : CLSID_NULL)) &&
-             set_string(pk, "ConnectsToPin", pin.strConnectsToPin ? pin.strConnectsToPin : "");
-        for (unsigned t = 0; ok && t < pin.nMediaTypes; ++t) {
+        reg.set_number(pk, "IsRendered", pin.bRendered ? 1 : 0);
+        reg.set_number(pk, "IsOutput", pin.bOutput ? 1 : 0);
+        reg.set_number(pk, "AllowedZero", pin.bZero ? 1 : 0);
+        reg.set_number(pk, "AllowedMany", pin.bMany ? 1 : 0);
+        reg.set_string(pk, "ConnectsToFilter",
+                       guid_to_string(pin.clsConnectsToFilter ? *pin.clsConnectsToFilter : CLSID_NULL));
+        reg.set_string(pk, "ConnectsToPin", pin.strConnectsToPin ? pin.strConnectsToPin : "");
+        for (unsigned t = 0; t < pin.nMediaTypes; ++t) {
             const std::string tk = pk + "\\Types\\" + std::to_string(t);
             const AMOVIESETUP_MEDIATYPE& mt = pin.lpMediaType[t];
-            ok = set_string(tk, "MajorType", guid_to_string(mt.clsMajorType ? *mt.clsMajorType : GUID_NULL)) &&
-                 set_string(tk, "MinorType", guid_to_string(mt.clsMinorType ? *mt.clsMinorType : GUID_NULL));
+            reg.set_string(tk, "MajorType", guid_to_string(mt.clsMajorType ? *mt.clsMajorType : GUID_NULL));
+            reg.set_string(tk, "MinorType", guid_to_string(mt.clsMinorType ? *mt.clsMinorType : GUID_NULL));
         }
     }
-    return ok;
 }
 
 } // namespace
 
+// One registration or removal is one change of the registry file: a process killed midway leaves the
+// plug-in registered whole or not at all.
 HRESULT AMovieDllRegisterServer2(BOOL bRegister) {
-    using namespace kavro::registry;
+    using kavro::registry::Editor;
     if (bRegister) {
         const std::string path = module_path();
         if (path.empty()) return E_FAIL;
-        for (int i = 0; i < g_cTemplates; ++i) {
-            const CFactoryTemplate& t = g_Templates[i];
-            const std::string key = kavro::com::clsid_key(*t.m_ClsID);
-            if (!set_string(key, "", t.m_Name ? t.m_Name : "") ||
-                !set_string(key + "\\InprocServer32", "", path) ||
-                !set_string(key + "\\InprocServer32", "ThreadingModel", "Both"))
-                return SELFREG_E_CLASS;
-            if (t.m_pAMovieSetup_Filter && !register_filter(*t.m_pAMovieSetup_Filter)) return E_FAIL;
-        }
-        return S_OK;
+        const bool ok = kavro::registry::transaction([&](Editor& reg) {
+            for (int i = 0; i < g_cTemplates; ++i) {
+                const CFactoryTemplate& t = g_Templates[i];
+                const std::string key = kavro::com::clsid_key(*t.m_ClsID);
+                reg.set_string(key, "", t.m_Name ? t.m_Name : "");
+                reg.set_string(key + "\\InprocServer32", "", path);
+                reg.set_string(key + "\\InprocServer32", "ThreadingModel", "Both");
+                if (t.m_pAMovieSetup_Filter) register_filter(reg, *t.m_pAMovieSetup_Filter);
+            }
+            return true;
+        });
+        return ok ? S_OK : SELFREG_E_CLASS;
     }
     // Removal: filter entries first, then the COM server keys. Missing entries are not an error.
-    for (int i = 0; i < g_cTemplates; ++i)
-        if (const AMOVIESETUP_FILTER* f = g_Templates[i].m_pAMovieSetup_Filter)
-            delete_key(kFilterInstances + guid_to_string(*f->clsID));
-    for (int i = 0; i < g_cTemplates; ++i) delete_key(kavro::com::clsid_key(*g_Templates[i].m_ClsID));
-    return S_OK;
+    const bool ok = kavro::registry::transaction([&](Editor& reg) {
+        for (int i = 0; i < g_cTemplates; ++i)
+            if (const AMOVIESETUP_FILTER* f = g_Templates[i].m_pAMovieSetup_Filter)
+                reg.delete_key(kFilterInstances + guid_to_string(*f->clsID));
+        for (int i = 0; i < g_cTemplates; ++i) reg.delete_key(kavro::com::clsid_key(*g_Templates[i].m_ClsID));
+        return true;
+    });
+    return ok ? S_OK : SELFREG_E_CLASS;
 }

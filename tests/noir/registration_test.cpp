@@ -5,7 +5,11 @@
 #include "platform/registry/registry.h"
 #include "tests/dshow/test_support.h"
 
+#include <signal.h>
 #include <sys/wait.h>
+
+#include <filesystem>
+#include <functional>
 
 #include <atomic>
 #include <chrono>
@@ -26,8 +30,10 @@ struct ToolRun {
     std::string output; // stdout and stderr together
 };
 
-ToolRun run(const std::string& args) {
-    const std::string cmd = std::string(REGSVR32) + " " + args + " 2>&1";
+// Runs the tool, from the folder cwd when one is given.
+ToolRun run(const std::string& args, const std::string& cwd = {}) {
+    const std::string cmd =
+        (cwd.empty() ? "" : "cd '" + cwd + "' && ") + std::string(REGSVR32) + " " + args + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     ToolRun r{-1, {}};
     if (!p) return r;
@@ -103,6 +109,78 @@ TEST_F(Regsvr32, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
     const ToolRun r = run(NOIR_AX);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("failed"), std::string::npos) << r.output;
+}
+
+TEST_F(Regsvr32, BareFileNameInTheCurrentFolderIsRegisteredByItsAbsolutePath) {
+    std::filesystem::create_directories(dir + "/plugins");
+    std::filesystem::copy_file(NOIR_AX, dir + "/plugins/noir.ax");
+    char real[4096];
+    ASSERT_NE(realpath((dir + "/plugins/noir.ax").c_str(), real), nullptr);
+    for (const char* name : {"noir.ax", "../plugins/noir.ax"}) {
+        const ToolRun r = run(std::string("/s ") + name, dir + "/plugins");
+        ASSERT_EQ(r.status, 0) << name << ": " << r.output;
+        EXPECT_EQ(reg::get_string(kNoirKey + "\\InprocServer32", ""), std::string(real)) << name;
+        ASSERT_EQ(run(std::string("/s /u ") + name, dir + "/plugins").status, 0) << name;
+        EXPECT_FALSE(reg::key_exists(kNoirKey)) << name;
+    }
+}
+
+// Every key and value below the plug-in's two keys, read from one copy of the registry file.
+std::vector<std::string> noir_entries(const std::string& registry, const std::string& copy) {
+    std::filesystem::copy_file(registry, copy, std::filesystem::copy_options::overwrite_existing);
+    setenv("KAVRO_REGISTRY", copy.c_str(), 1);
+    std::vector<std::string> out;
+    std::function<void(const std::string&)> walk = [&](const std::string& key) {
+        if (!reg::key_exists(key)) return;
+        out.push_back(key);
+        for (const auto& v : reg::value_names(key)) {
+            const auto s = reg::get_string(key, v);
+            const auto n = reg::get_number(key, v);
+            out.push_back(key + "|" + v + "=" + (s ? *s : n ? std::to_string(*n) : "?"));
+        }
+        for (const auto& k : reg::subkeys(key)) walk(key + "\\" + k);
+    };
+    walk(kNoirKey);
+    walk(kNoirFilterKey);
+    setenv("KAVRO_REGISTRY", registry.c_str(), 1);
+    return out;
+}
+
+TEST_F(Regsvr32, ARegistrationKilledAnywhereIsWholeOrAbsent) {
+    // Another plug-in's keys must survive every kill too.
+    ASSERT_TRUE(reg::set_string("SOFTWARE\\Other", "Path", "/opt/other.ax"));
+    ASSERT_EQ(register_library(NOIR_AX), S_OK);
+    const std::vector<std::string> whole = noir_entries(registry, dir + "/copy.xml");
+    ASSERT_GT(whole.size(), 10u);
+
+    int whole_seen = 0, absent_seen = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            void* lib = kavro::com::load_library(NOIR_AX);
+            auto reg_fn = reinterpret_cast<DllRegisterServerFn>(dlsym(lib, "DllRegisterServer"));
+            auto unreg_fn = reinterpret_cast<DllRegisterServerFn>(dlsym(lib, "DllUnregisterServer"));
+            if (!reg_fn || !unreg_fn) _exit(2);
+            for (;;) {
+                if (FAILED(unreg_fn()) || FAILED(reg_fn())) _exit(3);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + 997 * trial % 20000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the loop ended by itself: " << status;
+        const std::vector<std::string> now = noir_entries(registry, dir + "/copy.xml");
+        if (now.empty()) {
+            ++absent_seen;
+        } else {
+            ASSERT_EQ(now, whole) << "trial " << trial << ": half a registration";
+            ++whole_seen;
+        }
+        ASSERT_EQ(reg::get_string("SOFTWARE\\Other", "Path"), "/opt/other.ax") << "trial " << trial;
+    }
+    EXPECT_GT(whole_seen + absent_seen, 0);
 }
 
 class NoirLookup : public TempRegistry {};

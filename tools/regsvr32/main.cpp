@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <strings.h>
 
@@ -42,6 +43,15 @@ int main(int argc, char** argv) {
     if (usage_error || library.empty())
         return fail(silent, 1, "usage: regsvr32 [/s] [/u] <library>");
 
+    // A file named relative to the current folder ("noir.ax", "../x/noir.ax") is loaded by its absolute
+    // path: dlopen would search the library path for a bare name, and the registry must hold a path that
+    // works from any folder.
+    std::error_code ec;
+    if (library.find('/') == std::string::npos ? std::filesystem::exists(library, ec)
+                                               : std::filesystem::path(library).is_relative()) {
+        const auto absolute = std::filesystem::absolute(library, ec);
+        if (!ec) library = absolute.lexically_normal().string();
+    }
     void* lib = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         const char* e = dlerror();

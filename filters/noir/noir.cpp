@@ -1,5 +1,7 @@
 #include "filters/noir/noir.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -60,13 +62,16 @@ CNoirStream::~CNoirStream() = default;
 HRESULT CNoirStream::FillBuffer(IMediaSample* sample) {
     BYTE* data = nullptr;
     sample->GetPointer(&data);
-    // One black frame, never past the end of this sample's buffer (a connection may have agreed a
-    // smaller frame).
-    LONG bytes = noir::kFrameBytes;
-    const LONG size = sample->GetSize();
-    if (size < bytes) bytes = size;
-    if (data && bytes > 0) std::memset(data, 0, std::size_t(bytes));
-    return S_OK;
+    // One black frame of the agreed image size, never past the end of this sample's buffer. The sample
+    // carries only what was written: an allocator may hand out a larger buffer than the frame.
+    std::int64_t frame = noir::kFrameBytes;
+    if (const auto* vi = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
+        vi && m_mt.FormatLength() >= sizeof(VIDEOINFOHEADER) && vi->bmiHeader.biSizeImage > 0)
+        frame = vi->bmiHeader.biSizeImage;
+    const std::int64_t room = std::max<LONG>(sample->GetSize(), 0);
+    const LONG bytes = data ? static_cast<LONG>(std::clamp<std::int64_t>(frame, 0, room)) : 0;
+    if (bytes > 0) std::memset(data, 0, std::size_t(bytes));
+    return sample->SetActualDataLength(bytes);
 }
 
 HRESULT CNoirStream::CheckMediaType(const CMediaType* mt) {

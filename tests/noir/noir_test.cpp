@@ -3,6 +3,7 @@
 #include "platform/dshow/base/renderer.h"
 #include "tests/dshow/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -201,9 +202,11 @@ public:
         ++touched;
         return S_OK;
     }
-    LONG GetActualDataLength() override { return size_; }
-    HRESULT SetActualDataLength(LONG) override {
+    LONG GetActualDataLength() override { return actual_; }
+    HRESULT SetActualDataLength(LONG length) override {
         ++touched;
+        if (length < 0 || length > size_) return E_INVALIDARG;
+        actual_ = length;
         return S_OK;
     }
     HRESULT GetMediaType(AM_MEDIA_TYPE**) override { return S_FALSE; }
@@ -226,23 +229,36 @@ public:
 private:
     BYTE* data_;
     LONG size_;
+    LONG actual_ = size_; // a fresh sample's length is its whole buffer
 };
 
-TEST(NoirFrames, FillWritesOneBlackFrameAndStaysInsideTheBuffer) {
+TEST(NoirFrames, FillWritesOneBlackFrameAndShipsOnlyWhatItWrote) {
     Noir n;
+    // An allocator that rounds the buffer up: the bytes past the frame were never written and must not go
+    // out as data.
     std::vector<BYTE> big(884736 + 64, 0xAB);
-    BufferSample whole(big.data(), 884736);
-    EXPECT_EQ(n.stream->FillBuffer(&whole), S_OK);
+    BufferSample rounded(big.data(), LONG(big.size()));
+    EXPECT_EQ(n.stream->FillBuffer(&rounded), S_OK);
     for (std::size_t i = 0; i < 884736; ++i) ASSERT_EQ(big[i], 0) << i;
-    for (std::size_t i = 884736; i < big.size(); ++i) ASSERT_EQ(big[i], 0xAB) << i;
-    EXPECT_EQ(whole.touched, 0); // no times, flags or length are set
+    EXPECT_EQ(rounded.GetActualDataLength(), 884736);
+    EXPECT_EQ(rounded.touched, 1); // the length only: no times or flags
 
-    // A connection agreed on a smaller frame: the fill stops at the end of the sample's buffer.
-    std::vector<BYTE> small(320 * 240 * 2 + 64, 0xCD);
-    BufferSample part(small.data(), 320 * 240 * 2);
+    // A connection agreed on a smaller frame in a larger buffer: one frame of the agreed size.
+    CMediaType smaller = rgb565(320, 240);
+    ASSERT_EQ(n.stream->SetMediaType(&smaller), S_OK);
+    std::fill(big.begin(), big.end(), BYTE(0xCD));
+    BufferSample larger(big.data(), LONG(big.size()));
+    EXPECT_EQ(n.stream->FillBuffer(&larger), S_OK);
+    EXPECT_EQ(larger.GetActualDataLength(), 320 * 240 * 2);
+    for (std::size_t i = 0; i < 320 * 240 * 2; ++i) ASSERT_EQ(big[i], 0) << i;
+
+    // A buffer smaller than the frame: the fill stops at its end.
+    std::vector<BYTE> small(1000 + 64, 0xCD);
+    BufferSample part(small.data(), 1000);
     EXPECT_EQ(n.stream->FillBuffer(&part), S_OK);
-    for (std::size_t i = 0; i < 320 * 240 * 2; ++i) ASSERT_EQ(small[i], 0) << i;
-    for (std::size_t i = 320 * 240 * 2; i < small.size(); ++i) ASSERT_EQ(small[i], 0xCD) << i;
+    EXPECT_EQ(part.GetActualDataLength(), 1000);
+    for (std::size_t i = 0; i < 1000; ++i) ASSERT_EQ(small[i], 0) << i;
+    for (std::size_t i = 1000; i < small.size(); ++i) ASSERT_EQ(small[i], 0xCD) << i;
 
     Quality q{Famine, 500, 1000, 0};
     EXPECT_EQ(n.stream->Notify(n.filter.get(), q), S_OK);

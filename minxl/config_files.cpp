@@ -56,22 +56,39 @@ std::uint8_t flag_byte(const t_xml_node& n) { return read_flag(n.node_text()) ? 
 const char* flag_text(std::uint8_t b) { return b ? "1" : "0"; }
 
 // Moves an unusable pending file out of the way: it must neither replace the fallback nor be found again by
-// the watcher. The ".bad" name is no "*.xml", so it never shows up among the presets either.
-void set_aside(const fs::path& pending) {
+// the watcher. The ".bad" name is no "*.xml", so it never shows up among the presets either. Returns false
+// when the file is still in place (a read-only folder).
+bool set_aside(const fs::path& pending, const char* why) {
     std::error_code ec;
-    if (!fs::exists(pending, ec)) return;
+    if (!fs::exists(pending, ec)) return !ec;
     fs::path bad = pending;
     bad += ".bad";
     fs::rename(pending, bad, ec);
-    if (ec) {
-        std::fprintf(stderr, "config: cannot move unusable %s aside: %s\n", pending.c_str(), ec.message().c_str());
-        fs::remove(pending, ec);
+    if (!ec) {
+        std::fprintf(stderr, "config: %s %s; kept as %s\n", pending.c_str(), why, bad.c_str());
+        return true;
     }
-    std::fprintf(stderr, "config: %s could not be used; kept as %s\n", pending.c_str(), bad.c_str());
+    std::fprintf(stderr, "config: %s %s and cannot be moved aside: %s\n", pending.c_str(), why,
+                 ec.message().c_str());
+    if (fs::remove(pending, ec)) {
+        std::fprintf(stderr, "config: %s removed\n", pending.c_str());
+        return true;
+    }
+    return false;
+}
+
+// Reads every position of the sensor block that the graph build's channel setup and the writer use, so
+// that a file accepted here can be used all the way; throws MinXL::ex_invalid_child_index when one is missing.
+void check_sensor_block(const t_xml_node& block) {
+    SensorChannelRecord scratch{};
+    for (int c = 1; c <= kSensorChannels; ++c) apply_channel_group(block, c, scratch);
 }
 
 // The steps both programs share: pending file, then fallback, then the message. extract() copies the values
 // of a loaded document into a scratch layout and throws when the document is too short for it.
+// A pending file is never left in place after a successful read: it is applied and retired to the fallback
+// name, or set aside (unusable, or the retiring failed and the fallback is used instead). When it can be
+// neither retired nor set aside the read fails, so that the watcher does not apply it again and again.
 template <class Layout, class Extract>
 HRESULT read_config(t_xml_node& doc, Layout& layout, const std::string& dir, const char* message,
                     Extract extract) {
@@ -90,24 +107,30 @@ HRESULT read_config(t_xml_node& doc, Layout& layout, const std::string& dir, con
 
     t_xml_node loaded("_EMPTY_", "");
     Layout values = layout;
-    bool from_pending = try_file(pending, loaded, values);
-    if (!from_pending) {
-        set_aside(pending);
-        values = layout;
-        if (!try_file(fallback, loaded, values)) {
-            ui::message_box(message, "Error", ui::MB_OK);
-            return E_FAIL;
+    if (try_file(pending, loaded, values)) {
+        std::error_code ec;
+        fs::rename(pending, fallback, ec);
+        if (!ec) {
+            doc = std::move(loaded);
+            layout = values;
+            return S_OK;
         }
+        std::fprintf(stderr, "config: cannot rename %s to %s: %s\n", pending.c_str(), fallback.c_str(),
+                     ec.message().c_str());
+        if (!set_aside(pending, "could not be retired")) return E_FAIL;
+    } else {
+        std::error_code ec;
+        const bool there = fs::exists(pending, ec);
+        if (there && !set_aside(pending, "could not be used")) return E_FAIL;
+    }
+    loaded = t_xml_node("_EMPTY_", "");
+    values = layout;
+    if (!try_file(fallback, loaded, values)) {
+        ui::message_box(message, "Error", ui::MB_OK);
+        return E_FAIL;
     }
     doc = std::move(loaded);
     layout = values;
-    if (from_pending) {
-        std::error_code ec;
-        fs::rename(pending, fallback, ec);
-        if (ec)
-            std::fprintf(stderr, "config: cannot rename %s to %s: %s\n", pending.c_str(), fallback.c_str(),
-                         ec.message().c_str());
-    }
     return S_OK;
 }
 
@@ -179,6 +202,7 @@ HRESULT read_mixer_config(t_xml_node& doc, MixerLayout& layout, const std::strin
                                v.alpha[k] = read_real(e.child(4).node_text());
                            }
                            const t_xml_node& s = root.child(kMixerSensorBlock);
+                           check_sensor_block(s);
                            copy_name(s.child(0).node_text(), v.sensor_name);
                            v.overlay_alpha = read_real(s.child(1).node_text());
                        });
@@ -225,6 +249,7 @@ HRESULT read_console_config(t_xml_node& doc, ConsoleLayout& layout, const std::s
                                pane.z = read_integer(e.child(5).node_text());
                            }
                            const t_xml_node& s = root.child(kConsoleSensorBlock);
+                           check_sensor_block(s);
                            copy_name(s.child(0).node_text(), v.sensor_name);
                            v.overlay_alpha = read_real(s.child(1).node_text());
                        });

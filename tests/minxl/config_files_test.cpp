@@ -2,6 +2,8 @@
 #include "platform/ui/message_box.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -208,6 +210,90 @@ TEST(MixerConfig, UnusablePendingFileIsSetAsideAndFallbackUsed) {
         EXPECT_EQ(cfg.read("kavro.xml.bad"), bad);
         EXPECT_EQ(cfg.read("kavro_old.xml"), mixer_xml("s", "0.2"));
     }
+}
+
+TEST(MixerConfig, PendingFileTheProgramsCannotUseIsSetAside) {
+    // Positions that the reader itself never takes but the graph build's channel setup and the writer do:
+    // a sensor block with only a name and an alpha, and one whose last channel group is short.
+    std::string short_group = mixer_xml("s", "0.5");
+    short_group.replace(short_group.rfind("<a>521</a>"), std::string("<a>521</a>").size(), "");
+    const std::string name_and_alpha = "<root><a/><b/>" +
+                                       [] {
+                                           std::string x;
+                                           for (int k = 0; k < 11; ++k) x += "<s><l>0</l><t>0</t><r>1</r><b>1</b><a>1</a></s>";
+                                           return x;
+                                       }() +
+                                       "<sensor><name>Capteur</name><alpha>0.5</alpha></sensor></root>";
+    for (const std::string& bad : {name_and_alpha, short_group}) {
+        TempConfigs cfg;
+        cfg.write("kavro_old.xml", mixer_xml("s", "0.2"));
+        cfg.write("kavro.xml", bad);
+        t_xml_node doc("_EMPTY_", "");
+        MixerLayout layout;
+        ASSERT_EQ(read_mixer_config(doc, layout, cfg.path()), S_OK);
+        EXPECT_FLOAT_EQ(layout.alpha[0], 0.2f);
+        EXPECT_EQ(cfg.read("kavro.xml.bad"), bad);
+        EXPECT_EQ(cfg.read("kavro_old.xml"), mixer_xml("s", "0.2"));
+        // What was accepted can be set up and written back.
+        SensorChannelRecord r{};
+        for (int c = 1; c <= 5; ++c) EXPECT_NO_THROW(apply_channel_group(doc.child(kMixerSensorBlock), c, r));
+        EXPECT_TRUE(write_mixer_config(doc, layout, nullptr, cfg.path()));
+    }
+    // The console's reader checks its own layout the same way.
+    TempConfigs cfg;
+    std::string console = console_xml();
+    cfg.write("kavro_old.xml", console);
+    const std::size_t block = console.find("<sensor>");
+    cfg.write("kavro.xml", console.substr(0, block) + "<sensor><name>C</name><alpha>1</alpha></sensor></root>");
+    t_xml_node doc("_EMPTY_", "");
+    ConsoleLayout layout;
+    ASSERT_EQ(read_console_config(doc, layout, cfg.path()), S_OK);
+    EXPECT_FLOAT_EQ(layout.overlay_alpha, 0.25f);
+    EXPECT_TRUE(cfg.exists("kavro.xml.bad"));
+}
+
+TEST(MixerConfig, PendingFileThatCannotBeRetiredIsNeverLeftInPlaceAsSuccess) {
+    // The fallback cannot be replaced (a folder stands in its place): the pending file goes aside and the
+    // read fails like one with no usable file, instead of succeeding with the file still pending.
+    {
+        TempConfigs cfg;
+        fs::create_directories(cfg.dir / "kavro_old.xml" / "inside");
+        cfg.write("kavro.xml", mixer_xml("s", "0.5"));
+        t_xml_node doc("kept", "");
+        MixerLayout layout;
+        EXPECT_LT(read_mixer_config(doc, layout, cfg.path()), 0);
+        EXPECT_FALSE(cfg.exists("kavro.xml"));
+        EXPECT_EQ(cfg.read("kavro.xml.bad"), mixer_xml("s", "0.5"));
+        EXPECT_EQ(doc.node_name(), "kept");
+    }
+    // A read-only configs folder, as an unprivileged user: nothing can be moved, so the read fails and
+    // keeps failing the same way (the watcher ends instead of applying the file every 100 ms).
+    TempConfigs cfg;
+    cfg.write("kavro.xml", mixer_xml("s", "0.5"));
+    cfg.write("kavro_old.xml", mixer_xml("s", "0.2"));
+    fs::permissions(cfg.dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                 fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(90);
+        int failures = 0;
+        for (int round = 0; round < 2; ++round) {
+            t_xml_node doc("kept", "");
+            MixerLayout layout;
+            layout.alpha[0] = 0.9f;
+            if (SUCCEEDED(read_mixer_config(doc, layout, cfg.path()))) failures |= 1;
+            if (doc.node_name() != "kept" || layout.alpha[0] != 0.9f) failures |= 2;
+            if (!cfg.exists("kavro.xml")) failures |= 4;
+        }
+        _exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    fs::permissions(cfg.dir, fs::perms::owner_all, fs::perm_options::add);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported success, 2: state changed, 4: file gone, 90: setuid";
+    EXPECT_EQ(cfg.read("kavro_old.xml"), mixer_xml("s", "0.2"));
 }
 
 TEST(MixerConfig, LongSensorNameIsCut) {

@@ -4,6 +4,7 @@
 #include "console/ids.h"
 #include "console/seams.h"
 #include "platform/ui/message_box.h"
+#include "util/c_numbers.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -79,9 +80,9 @@ bool has_interface_shape(const MinXL::t_xml_node& root) {
 }
 
 int interface_number(const std::string& text) {
-    // strtoll stops at the first character that is not part of the number and reads 0 from no number;
-    // the 32-bit result keeps the low bits as the conversion to int would.
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    // The C conversion ("C" locale) stops at the first character that is not part of the number and reads 0
+    // from no number; the 32-bit result keeps the low bits as the conversion to int would.
+    const long long v = strtoll_l(text.c_str(), nullptr, 10, kavro::c_locale());
     return static_cast<int>(static_cast<std::uint32_t>(static_cast<unsigned long long>(v)));
 }
 

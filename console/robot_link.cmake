@@ -8,7 +8,7 @@ kavro_library(kavro_console_link STATIC
   ${CMAKE_CURRENT_LIST_DIR}/wiimote.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gps.cpp
   ${CMAKE_CURRENT_LIST_DIR}/map_feed.cpp)
-target_link_libraries(kavro_console_link PUBLIC kavro_outside kavro_devices Threads::Threads)
+target_link_libraries(kavro_console_link PUBLIC kavro_outside kavro_devices kavro_util Threads::Threads)
 
 # The link plugged into the console's seams.
 kavro_library(kavro_console_link_seams STATIC ${CMAKE_CURRENT_LIST_DIR}/robot_link_seams.cpp)

@@ -1,5 +1,7 @@
 #include "util/status_datagram.h"
 
+#include "util/c_numbers.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -50,11 +52,15 @@ bool blank(const char*& p, const char* end) {
 } // namespace
 
 std::string format_status_datagram(const RobotStatus& s) {
-    char text[kStatusDatagramMaximum];
-    int n = std::snprintf(text, sizeof text, "status %d %d %d %d %.6f %.6f %d.%d.%d.%d", s.battery, s.wheel1,
-                          s.wheel2, s.signal, s.latitude, s.longitude, s.node[0], s.node[1], s.node[2], s.node[3]);
-    if (n < 0) return {};
-    return std::string(text, static_cast<std::size_t>(std::min<int>(n, sizeof text - 1)));
+    // Degrees with a decimal point, whatever the process locale.
+    std::string text = "status " + std::to_string(s.battery) + ' ' + std::to_string(s.wheel1) + ' ' +
+                       std::to_string(s.wheel2) + ' ' + std::to_string(s.signal) + ' ';
+    append_fixed(text, s.latitude, 6);
+    text += ' ';
+    append_fixed(text, s.longitude, 6);
+    for (int i = 0; i < 4; ++i) text += (i == 0 ? " " : ".") + std::to_string(s.node[static_cast<std::size_t>(i)]);
+    if (text.size() > kStatusDatagramMaximum - 1) text.resize(kStatusDatagramMaximum - 1);
+    return text;
 }
 
 bool parse_status_datagram(const char* data, std::size_t size, RobotStatus& out) {

@@ -1,5 +1,7 @@
 #include "util/text_split.h"
 
+#include "util/c_numbers.h"
+
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -35,14 +37,6 @@ std::string_view TextTokens::word(std::size_t index) const {
     if (!t.empty() && t.back() == ' ') t.remove_suffix(1);
     return t;
 }
-
-namespace {
-// Numbers in datagrams always use a decimal point, whatever locale the window system has set.
-locale_t c_locale() {
-    static locale_t loc = newlocale(LC_ALL_MASK, "C", nullptr);
-    return loc;
-}
-} // namespace
 
 std::int32_t TextTokens::parse_int(std::string_view text) {
     std::string s(text); // terminated copy: tokens are at most one datagram long

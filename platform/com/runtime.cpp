@@ -2,6 +2,7 @@
 
 #include "platform/registry/registry.h"
 
+#include <charconv>
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -30,7 +31,9 @@ std::optional<GUID> guid_from_string(const std::string& text) {
         if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
     }
     auto hex = [&](int at, int digits) {
-        return std::uint32_t(std::strtoul(s.substr(std::size_t(at), std::size_t(digits)).c_str(), nullptr, 16));
+        std::uint32_t v = 0; // the digits were checked above
+        std::from_chars(s.data() + at, s.data() + at + digits, v, 16);
+        return v;
     };
     GUID g{hex(0, 8), std::uint16_t(hex(9, 4)), std::uint16_t(hex(14, 4)), {}};
     g.Data4[0] = std::uint8_t(hex(19, 2));

@@ -1,5 +1,6 @@
 #include "platform/devices/game_controller.h"
 
+#include <charconv>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/input.h>
@@ -96,7 +97,9 @@ std::vector<GameControllerInfo> EvdevControllers::enumerate() {
             if (is_game_controller(fd)) {
                 char name[256] = {};
                 if (::ioctl(fd, EVIOCGNAME(sizeof name - 1), name) < 0) name[0] = '\0';
-                found.push_back({std::atoi(digits), {path, name}});
+                int n = 0;
+                std::from_chars(digits, digits + std::strlen(digits), n);
+                found.push_back({n, {path, name}});
             }
             ::close(fd);
         }

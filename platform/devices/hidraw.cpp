@@ -1,5 +1,6 @@
 #include "platform/devices/hid.h"
 
+#include <charconv>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -58,7 +59,9 @@ std::vector<std::string> HidrawSystem::device_paths() {
             if (std::strncmp(e->d_name, "hidraw", 6) != 0) continue;
             const char* digits = e->d_name + 6;
             if (*digits == '\0' || std::strspn(digits, "0123456789") != std::strlen(digits)) continue;
-            found.emplace_back(std::atoi(digits), folder_ + "/" + e->d_name);
+            int n = 0;
+            std::from_chars(digits, digits + std::strlen(digits), n);
+            found.emplace_back(n, folder_ + "/" + e->d_name);
         }
         ::closedir(dir);
     }

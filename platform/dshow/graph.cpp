@@ -8,6 +8,7 @@
 #include "platform/dshow/internal.h"
 #include "platform/dshow/video_window.h"
 
+#include <charconv>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -362,7 +363,8 @@ private:
             if (FAILED(mon->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()))) continue;
             char text[64];
             if (FAILED(bag->Read("Merit", text, sizeof text))) continue;
-            const DWORD merit = DWORD(std::strtoul(text, nullptr, 10));
+            DWORD merit = 0;
+            std::from_chars(text, text + std::strlen(text), merit); // no number: 0, never used
             if (merit <= MERIT_DO_NOT_USE) continue;
             if (FAILED(bag->Read("CLSID", text, sizeof text))) continue;
             if (auto g = guid_from_string(text)) found.push_back({merit, *g});

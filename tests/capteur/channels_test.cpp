@@ -1,6 +1,7 @@
 // The per-index table, the status datagram reader and the overlay drawing, without sockets or graphs.
 #include "outside/capteur/channels.h"
 #include "outside/capteur/overlay.h"
+#include "tests/support/decimal_comma_locale.h"
 
 #include <gtest/gtest.h>
 
@@ -205,15 +206,13 @@ TEST(StatusDatagramReader, StrictFormAndLocaleIndependent) {
     ASSERT_TRUE(kavro::robot::parse_status_datagram(longer.data(), good.size(), s));
     EXPECT_EQ(s.node[3], 11);
 
-    // A host program that switched to a locale with a decimal comma still reads points.
-    const char* old = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = old ? old : "C";
-    if (std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") || std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-        RobotStatus f;
-        EXPECT_TRUE(kavro::robot::parse_status_datagram(good.data(), good.size(), f));
-        EXPECT_DOUBLE_EQ(f.latitude, 48.117302);
-    }
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    // A host program that switched to a locale with a decimal comma still reads and writes points.
+    kavro::test::DecimalCommaLocale french;
+    ASSERT_TRUE(french.ok()) << french.why();
+    RobotStatus f;
+    EXPECT_TRUE(kavro::robot::parse_status_datagram(good.data(), good.size(), f));
+    EXPECT_DOUBLE_EQ(f.latitude, 48.117302);
+    EXPECT_EQ(kavro::robot::format_status_datagram(f), good);
 }
 
 std::uint32_t at(const std::vector<std::uint32_t>& p, int x, int y) { return p[std::size_t(y) * kFrameWidth + std::size_t(x)]; }

@@ -1,4 +1,6 @@
 #include "util/text_split.h"
+#include "util/c_numbers.h"
+#include "tests/support/decimal_comma_locale.h"
 
 #include <gtest/gtest.h>
 
@@ -59,11 +61,15 @@ TEST(TextTokens, NumbersReadLikeTheCConversions) {
 
 TEST(TextTokens, DecimalPointWhateverTheLocale) {
     // The window system sets the user's locale; datagrams still use a decimal point.
-    const char* old = std::setlocale(LC_NUMERIC, nullptr);
-    std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma installed";
-    double v = TextTokens::parse_double("0.5");
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_DOUBLE_EQ(v, 0.5);
+    kavro::test::DecimalCommaLocale french;
+    ASSERT_TRUE(french.ok()) << french.why();
+    EXPECT_DOUBLE_EQ(TextTokens::parse_double("0.5"), 0.5);
+    EXPECT_EQ(TextTokens::parse_int(" -42 "), -42);
+    char* end = nullptr;
+    const char* text = "-1.25e1,5";
+    EXPECT_FLOAT_EQ(kavro::c_strtof(text, &end), -12.5f);
+    EXPECT_EQ(end, text + 7);
+    EXPECT_EQ(kavro::c_strtol("0x1F", nullptr, 16), 31);
+    EXPECT_EQ(kavro::format_fixed(1000.0, 6), "1000.000000");
+    EXPECT_EQ(kavro::format_fixed(-48.1173019409, 6), "-48.117302");
 }

@@ -2,7 +2,9 @@
 //                 [--origin LAT,LON] [--verbose]
 // Simulates one or more robots until interrupted.
 #include "tools/kavro-robot-sim/robot_sim.h"
+#include "util/c_numbers.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,10 +28,21 @@ int usage(const char* why) {
 
 bool parse_port(const std::string& text, std::uint16_t& out) {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
+    unsigned long v = kavro::c_strtoul(text.c_str(), nullptr, 10);
     if (v == 0 || v > 65535) return false;
     out = static_cast<std::uint16_t>(v);
     return true;
+}
+
+// "LAT,LON" in decimal degrees with a decimal point (whatever the locale), on the globe.
+bool parse_degrees(const char* text, double& lat, double& lon) {
+    char* end = nullptr;
+    lat = kavro::c_strtod(text, &end);
+    if (end == text || *end != ',') return false;
+    const char* second = end + 1;
+    lon = kavro::c_strtod(second, &end);
+    if (end == second || *end != '\0') return false;
+    return std::isfinite(lat) && std::isfinite(lon) && lat >= -90 && lat <= 90 && lon >= -180 && lon <= 180;
 }
 
 } // namespace
@@ -70,8 +83,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--origin") {
             const char* v = value("--origin");
             double lat = 0, lon = 0;
-            if (!v || std::sscanf(v, "%lf,%lf", &lat, &lon) != 2 || lat < -90 || lat > 90 || lon < -180 || lon > 180)
-                return usage("--origin needs LAT,LON in degrees");
+            if (!v || !parse_degrees(v, lat, lon)) return usage("--origin needs LAT,LON in degrees");
             settings.origin_latitude = lat;
             settings.origin_longitude = lon;
         } else if (arg == "--verbose" || arg == "-v") {

@@ -1,6 +1,9 @@
 #include "console/gps.h"
 
+#include "util/c_numbers.h"
+
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -13,7 +16,8 @@ namespace {
 constexpr std::size_t kMinimumLine = 42;
 constexpr std::size_t kFieldWidth = 10;
 
-// A field of the sentence copied out and terminated, so that the number conversions stop inside it.
+// A field of the sentence copied out and terminated, so that the number conversions stop inside it. The
+// conversions use the "C" locale: the sentence has a decimal point whatever the operator's locale.
 struct Field {
     char text[kFieldWidth + 1];
     Field(const char* line, std::size_t offset) {
@@ -21,18 +25,20 @@ struct Field {
         text[kFieldWidth] = '\0';
     }
     int integer() const {
-        long v = std::strtol(text, nullptr, 10);
+        long v = kavro::c_strtol(text, nullptr, 10);
         return static_cast<int>(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v);
     }
-    float decimal() const { return static_cast<float>(std::strtod(text, nullptr)); }
+    float decimal() const { return static_cast<float>(kavro::c_strtod(text, nullptr)); }
 };
 
-// ddmm.mmmm (or dddmm.mmmm) to degrees; false when the whole degrees are 0.
-bool degrees(const char* line, std::size_t offset, char hemisphere, char negative, float& out) {
+// ddmm.mmmm (or dddmm.mmmm) to degrees; false when the whole degrees are 0, and when the value is not a finite
+// number within +-`limit` degrees (a damaged sentence must not move the position off the globe).
+bool degrees(const char* line, std::size_t offset, char hemisphere, char negative, float limit, float& out) {
     Field f(line, offset);
     const int d = f.integer() / 100;
     if (d == 0) return false;
     float v = static_cast<float>(d) + (f.decimal() - 100.0f * static_cast<float>(d)) / 60.0f;
+    if (!std::isfinite(v) || v < -limit || v > limit) return false;
     if (hemisphere == negative) v = -v;
     out = known_or_none(v);
     return true;
@@ -50,9 +56,9 @@ GgaReading parse_gga_block(const char* data, std::size_t size) {
         const std::size_t length = end - start;
         if (length >= 6 && std::memcmp(line, "$GPGGA", 6) == 0) {
             if (length < kMinimumLine) return r;
-            if (!degrees(line, 18, line[28], 'S', r.latitude)) return r;
+            if (!degrees(line, 18, line[28], 'S', 90.0f, r.latitude)) return r;
             r.has_latitude = true;
-            r.has_longitude = degrees(line, 30, line[41], 'W', r.longitude);
+            r.has_longitude = degrees(line, 30, line[41], 'W', 180.0f, r.longitude);
             return r;
         }
         start = end + 1;

@@ -1,7 +1,10 @@
 #include "console/map_feed.h"
 
+#include "util/c_numbers.h"
+
 #include <cerrno>
 #include <cctype>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -12,12 +15,12 @@ namespace kavro::console {
 
 namespace {
 
-// The conversions of the scanf family, one field at a time, over terminated text.
+// The conversions of the scanf family in the "C" locale, one field at a time, over terminated text.
 bool scan_float(const char*& p, float& out) {
     char* end = nullptr;
-    float v = std::strtof(p, &end);
+    float v = kavro::c_strtof(p, &end);
     if (end == p) return false;
-    out = v;
+    if (std::isfinite(v)) out = v; // "nan", "inf" or an overflow is read past but keeps the previous value
     p = end;
     return true;
 }
@@ -25,7 +28,7 @@ bool scan_float(const char*& p, float& out) {
 bool scan_int(const char*& p, int& out) {
     char* end = nullptr;
     errno = 0;
-    long v = std::strtol(p, &end, 10);
+    long v = kavro::c_strtol(p, &end, 10);
     if (end == p) return false;
     out = static_cast<int>(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v);
     p = end;
@@ -59,16 +62,21 @@ int parse_map_request(const char* data, std::size_t size, MapRequest& request) {
 
 std::string format_map_answer(const int camera_modes[kRobotCount], const float positions[kRobotCount][2],
                               float base_latitude, float base_longitude, int reference_node, int snapshot) {
+    // Six decimals with a point, whatever the process locale.
     std::string out;
-    char part[160];
+    auto position = [&out](float latitude, float longitude) {
+        append_fixed(out, static_cast<double>(latitude), 6);
+        out += ' ';
+        append_fixed(out, static_cast<double>(longitude), 6);
+    };
     for (int k = 0; k < kRobotCount; ++k) {
-        std::snprintf(part, sizeof part, "1 %d 0 %f %f ", camera_modes[k], static_cast<double>(positions[k][0]),
-                      static_cast<double>(positions[k][1]));
-        out += part;
+        out += "1 " + std::to_string(camera_modes[k]) + " 0 ";
+        position(positions[k][0], positions[k][1]);
+        out += ' ';
     }
-    std::snprintf(part, sizeof part, "0 0 0 0 %f %f %d %d", static_cast<double>(base_latitude),
-                  static_cast<double>(base_longitude), reference_node, snapshot);
-    out += part;
+    out += "0 0 0 0 ";
+    position(base_latitude, base_longitude);
+    out += ' ' + std::to_string(reference_node) + ' ' + std::to_string(snapshot);
     out.push_back('\0');
     return out;
 }
@@ -137,9 +145,19 @@ void map_feed_thread(MapFeedState& state, const RobotTable& table, MapFeedWindow
         TcpConnection client;
         if (!listener.accept(client, check_ms)) continue;
         for (;;) {
-            // Waiting for a request, still seeing the quit flag.
-            while (!client.wait_readable(check_ms))
+            // Waiting for a request, still seeing the quit flag. A client that stays silent too long is closed:
+            // the feed serves one client at a time, and a dead one must not lock the map page out.
+            const auto give_up = std::chrono::steady_clock::now() + config.idle_limit;
+            bool silent = false;
+            while (!silent && !client.wait_readable(check_ms)) {
                 if (quit.load(relaxed)) return;
+                silent = std::chrono::steady_clock::now() >= give_up;
+            }
+            if (silent) {
+                std::fprintf(stderr, "map feed: no request for %lld ms, connection closed\n",
+                             static_cast<long long>(config.idle_limit.count()));
+                break;
+            }
             long n = client.receive(buffer.data(), buffer.size());
             if (n <= 0) break; // the page went away
             std::string answer;

@@ -69,6 +69,9 @@ struct MapFeedConfig {
     const char* bind_address = nullptr; // every local address
     std::chrono::milliseconds pace{2000};
     std::chrono::milliseconds quit_check{100}; // how often waits look at the quit flag
+    // A client that sends no request for this long is closed, so that a page that went away without closing
+    // its connection (or a peer that never speaks) does not keep the map feed from the next client.
+    std::chrono::milliseconds idle_limit{10000};
     std::function<void(std::uint16_t)> on_listening; // told the bound port (tests bind port 0)
 };
 

@@ -74,6 +74,33 @@ TEST(Nmea, WhatIsNotRead) {
     EXPECT_FALSE(parse("$GPGGA,1\n" + kMunich).has_latitude);
 }
 
+TEST(Nmea, PositionsOffTheGlobeOrNotFiniteAreRefused) {
+    // A latitude past 90 degrees (or one that does not convert to a finite number) refuses the sentence.
+    for (const char* latitude : {"9130.0000,", "4807e99999", "-9130.000,"}) {
+        std::string bad = kMunich;
+        bad.replace(18, 10, latitude);
+        const GgaReading r = parse(bad);
+        EXPECT_FALSE(r.has_latitude) << latitude << " read as " << r.latitude;
+        EXPECT_FALSE(r.has_longitude) << latitude;
+    }
+    // A longitude past 180 degrees is refused; the latitude still counts.
+    for (const char* longitude : {"18130.0000", "-18130.000", "01131e9999"}) {
+        std::string bad = kMunich;
+        bad.replace(30, 10, longitude);
+        const GgaReading r = parse(bad);
+        EXPECT_TRUE(r.has_latitude) << longitude;
+        EXPECT_FALSE(r.has_longitude) << longitude << " read as " << r.longitude;
+    }
+    // The edges of the globe are positions.
+    std::string pole = kMunich;
+    pole.replace(18, 10, "9000.0000,");
+    pole.replace(30, 10, "18000.0000");
+    const GgaReading r = parse(pole);
+    EXPECT_TRUE(r.has_latitude && r.has_longitude);
+    EXPECT_EQ(printed(r.latitude), "90.000000");
+    EXPECT_EQ(printed(r.longitude), "180.000000");
+}
+
 TEST(Nmea, FirstGgaLineOfTheBlockWins) {
     std::string second = kMunich;
     second.replace(18, 9, "5130.0000");

@@ -1,5 +1,7 @@
 // The map feed: request parsing, the answer, and the server with one client at a time.
+#include "console/gps.h"
 #include "console/map_feed.h"
+#include "tests/support/decimal_comma_locale.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +146,19 @@ TEST(MapRequest, MalformedFieldsKeepTheirValues) {
     EXPECT_EQ(parse_map_request(nul.data(), nul.size(), r), 1);
 }
 
+TEST(MapRequest, NonFiniteWaypointsKeepTheirValues) {
+    MapRequest r;
+    ASSERT_EQ(parse_map_request(kRequest.data(), kRequest.size(), r), 36);
+    const std::string odd = "map nan inf -inf 1e39 -nan(1) 0x1p200 7.25 8.25 12 NAN INFINITY";
+    EXPECT_EQ(parse_map_request(odd.data(), odd.size(), r), 11);
+    for (int k = 0; k < 6; ++k) EXPECT_FLOAT_EQ(r.waypoints[0][k], 1.5f + k) << k;
+    EXPECT_FLOAT_EQ(r.waypoints[0][6], 7.25f);
+    EXPECT_FLOAT_EQ(r.waypoints[0][7], 8.25f);
+    EXPECT_EQ(r.values[0], 12);
+    EXPECT_FLOAT_EQ(r.waypoints[1][0], -1.0f);
+    EXPECT_FLOAT_EQ(r.waypoints[1][1], -2.0f);
+}
+
 TEST(MapAnswer, NothingKnownAndReferenceNodes) {
     const int modes[4] = {1, 2, 3, 0};
     const float none[4][2] = {{1000, 1000}, {1000, 1000}, {1000, 1000}, {1000, 1000}};
@@ -260,4 +275,69 @@ TEST(MapFeedServer, FailingSensorCallEndsTheThread) {
     EXPECT_TRUE(read_for(fd, 1000ms, &closed).empty());
     EXPECT_TRUE(closed);
     ::close(fd);
+}
+
+TEST(MapFeedNumbers, PointNotCommaUnderADecimalCommaLocale) {
+    kavro::test::DecimalCommaLocale french;
+    ASSERT_TRUE(french.ok()) << french.why();
+
+    // The GPS example sentence becomes the base position of the answer as 48.117302 11.516666.
+    const std::string munich = "$GPGGA,123519.000,4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+    const GgaReading gps = parse_gga_block(munich.data(), munich.size());
+    ASSERT_TRUE(gps.has_latitude && gps.has_longitude);
+    RobotTable table;
+    table.robot(0).latitude = gps.latitude;
+    table.robot(0).longitude = gps.longitude;
+    MapFeedState state;
+    FakeWindow window;
+    window.virtual_ticked = true;
+    std::string answer;
+    ASSERT_TRUE(answer_map_request(kRequest.data(), kRequest.size(), state, table, window, answer));
+    EXPECT_EQ(answer, std::string("1 1 0 1000.000000 1000.000000 1 2 0 1000.000000 1000.000000 "
+                                  "1 0 0 1000.000000 1000.000000 1 1 0 1000.000000 1000.000000 "
+                                  "0 0 0 0 48.117302 11.516666 3 0") + '\0');
+    // Every field of the request was read, fractions included.
+    EXPECT_EQ(parse_map_request(kRequest.data(), kRequest.size(), state.request), 36);
+    EXPECT_EQ((window.sensor.waypoints[{1, 1}]), std::make_pair(1.5f, 2.5f));
+    EXPECT_EQ((window.sensor.waypoints[{4, 4}]), std::make_pair(48.4f, 11.8f));
+    EXPECT_EQ(window.sensor.values[4], -44);
+}
+
+TEST(MapFeedServer, ASilentClientIsClosedSoTheNextOneIsServed) {
+    MapFeedState state;
+    RobotTable table;
+    FakeWindow window;
+    std::atomic<bool> quit{false};
+    std::promise<std::uint16_t> bound;
+    MapFeedConfig config;
+    config.port = 0;
+    config.bind_address = "127.0.0.1";
+    config.pace = 50ms;
+    config.quit_check = 20ms;
+    config.idle_limit = 400ms;
+    config.on_listening = [&](std::uint16_t p) { bound.set_value(p); };
+    std::thread server([&] { map_feed_thread(state, table, window, quit, config); });
+    const std::uint16_t port = bound.get_future().get();
+
+    const int silent = connect_to(port);
+    ASSERT_GE(silent, 0);
+    std::this_thread::sleep_for(100ms); // accepted first
+    const int page = connect_to(port);
+    ASSERT_GE(page, 0);
+    ASSERT_EQ(::send(page, kRequest.data(), kRequest.size(), 0), static_cast<ssize_t>(kRequest.size()));
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_FALSE(read_for(page, 5000ms).empty()) << "the page is served once the silent client is dropped";
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, 250ms);
+    bool closed = false;
+    read_for(silent, 1000ms, &closed);
+    EXPECT_TRUE(closed);
+
+    // A client that sent its request and then keeps quiet is closed the same way.
+    closed = false;
+    read_for(page, 3000ms, &closed);
+    EXPECT_TRUE(closed);
+    quit = true;
+    server.join();
+    ::close(silent);
+    ::close(page);
 }

@@ -127,6 +127,10 @@ void CommandSender::run() {
         for (int i = 0; i < kRobotCount; ++i) {
             RobotRow& row = table_.robot(i + 1);
             if ((mask & kRobotBits[i]) == 0 || row.linked.load(relaxed)) continue;
+            // A robot without an address is never contacted: that takes no time, so it is no handshake and
+            // must not hold back the schedule of the others.
+            const auto address = fields_.address(i + 1);
+            if (address[0] == 0 && address[1] == 0 && address[2] == 0 && address[3] == 0) continue;
             row.linked.store(connect(i + 1), relaxed);
             drive_.autojump_pending.store(false, relaxed);
             handshakes = true;

@@ -32,7 +32,12 @@ speed_t speed_of(unsigned baud) {
 class TermiosPort : public SerialPort {
 public:
     explicit TermiosPort(int fd) : fd_(fd) {}
-    ~TermiosPort() override { ::close(fd_); }
+    ~TermiosPort() override {
+        // Exclusive mode stays on the terminal after the last close; left set, every later open by a program
+        // without CAP_SYS_ADMIN (this one reopening the port included) fails with EBUSY.
+        if (::isatty(fd_)) ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
 
     bool configure(const SerialSettings& s) override {
         termios t{};

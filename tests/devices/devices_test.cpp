@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -137,4 +139,39 @@ TEST(SerialPort, PseudoTerminalSettingsReadsAndExclusiveUse) {
     EXPECT_EQ(port->read(buf, 100), 100);
 
     EXPECT_EQ(port->write("ok", 2), 2);
+}
+
+// Runs `body` as an unprivileged user: in a child process that drops root for uid/gid 65534 (nobody) when this
+// test runs as root, else in a child as the current user. Answers the child's exit code (0 = success).
+template <class Body> int as_unprivileged_user(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(90);
+        if (::geteuid() == 0) ::_exit(91);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(SerialPort, PseudoTerminalReopensForAnUnprivilegedUser) {
+    // Exclusive use must not outlive the port: a GPS bridged to a pty is closed and reopened when the operator
+    // confirms the port, and only root may open a terminal left in exclusive mode.
+    Pty pty;
+    ASSERT_EQ(::chown(pty.slave.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(pty.slave.c_str(), 0600), 0);
+    const std::string slave = pty.slave;
+    const int code = as_unprivileged_user([&slave] {
+        TermiosSerialPorts ports({{"COM1", slave}});
+        for (int round = 0; round < 3; ++round) {
+            auto port = ports.open("COM1");
+            if (!port) return 10 + round;
+            if (ports.open("COM1") != nullptr) return 20 + round; // still exclusive while open
+            if (!port->configure(SerialSettings{})) return 30 + round;
+        }
+        return 0;
+    });
+    EXPECT_EQ(code, 0) << "10+n: open n failed, 20+n: a second open succeeded, 30+n: configure failed";
 }

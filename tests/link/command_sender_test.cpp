@@ -202,3 +202,42 @@ TEST_F(CommandSenderTest, QuitStopsEveryLinkedRobot) {
     EXPECT_EQ(r1.count(kStop), 1u);
     EXPECT_FALSE(table.robot(1).linked);
 }
+
+namespace {
+
+// Fields whose robot-2 address read takes 400 ms once, when asked: one late cycle of the command thread.
+class StallingFields : public FakeFields {
+public:
+    std::array<std::uint8_t, 4> address(int index) const override {
+        if (index == 2 && stall.exchange(false)) std::this_thread::sleep_for(400ms);
+        return FakeFields::address(index);
+    }
+    mutable std::atomic<bool> stall{false};
+};
+
+} // namespace
+
+TEST(CommandSenderPace, SelectedRobotWithoutAddressDoesNotSlowTheOthers) {
+    // Robot 2 is selected but has no address: nothing is sent to it, so it is no handshake and the others keep
+    // 25 commands a second; a late cycle is caught up as when robot 2 is not selected.
+    FakeRobot r1("127.0.0.11");
+    StallingFields fields;
+    fields.set(1, {127, 0, 0, 11}, r1.port());
+    fields.set(2, {0, 0, 0, 0}, r1.port());
+    DriveState drive;
+    RobotTable table;
+    std::thread sender([&] { command_sender_thread(drive, table, fields); });
+    drive.selection_mask = 3;
+    drive.reconnect_request = true;
+    ASSERT_TRUE(r1.wait_for([](auto& d) { return count_of(d, kCentre) >= 3; }));
+    const auto start = Clock::now();
+    const std::size_t before = r1.count(kCentre);
+    fields.stall = true;
+    std::this_thread::sleep_for(1200ms);
+    const std::size_t sent = r1.count(kCentre) - before;
+    const auto periods = (Clock::now() - start) / 40ms;
+    drive.quit = true;
+    sender.join();
+    EXPECT_GE(static_cast<long>(sent), static_cast<long>(periods) - 3) << "in " << periods << " periods";
+    EXPECT_EQ(r1.count("init"), 1u) << "robot 2 was never contacted";
+}

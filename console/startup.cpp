@@ -2,34 +2,14 @@
 
 #include "console/ids.h"
 #include "console/resources.h"
+#include "console/station_address.h"
 #include "console/window_proc.h"
 #include "platform/com/runtime.h"
 #include "platform/ui/message_box.h"
 
 #include <cstdio>
-#include <cstring>
-
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace kavro::console {
-
-std::optional<Address> own_station_address() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return std::nullopt;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return std::nullopt;
-    Address a{};
-    const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    std::memcpy(a.data(), &in->sin_addr.s_addr, 4);
-    ::freeaddrinfo(found);
-    return a;
-}
 
 int run_console(ConsoleApp& app, ConsoleSystem& system, const StartupHooks& hooks) {
     // 1-2: one console per machine, and never beside the mixer.
@@ -66,6 +46,9 @@ int run_console(ConsoleApp& app, ConsoleSystem& system, const StartupHooks& hook
         return 0;
     }
     system.publish_window(window);
+    // The system asking the console to end (a service stop, Ctrl+C, logout) is the Exit command: every linked
+    // robot gets its stop and the settings are saved.
+    system.on_end_request([window] { ui::post_message(window, ui::WM_COMMAND, ids::kMenuExit, 0); });
 
     // Workers: remote control, robot commands, GPS receiver, map feed.
     app.seams.remote->start_listener();

@@ -23,15 +23,14 @@ public:
     virtual void create_instance_block(const std::string& name) = 0;
     // Writes the main window's handle into the block.
     virtual void publish_window(ui::Hwnd window) = 0;
+    // Calls `end` (on another thread) whenever the system asks the program to end (SIGTERM, SIGINT, SIGHUP).
+    virtual void on_end_request(std::function<void()> end) { (void)end; }
 };
 
 struct StartupHooks {
     // Runs the message loop until the quit message and answers its code.
     std::function<int()> message_loop = [] { return ui::run_message_loop(); };
 };
-
-// The first IPv4 address of the local host name, when it has one.
-std::optional<Address> own_station_address();
 
 // Runs the console from the instance guard to the end of the message loop. Answers the quit code after a
 // normal run and 0 after a refusal or a failed start.

@@ -18,4 +18,12 @@ void SysConsoleSystem::publish_window(ui::Hwnd window) {
     if (block_) block_->store(window.value);
 }
 
+void SysConsoleSystem::on_end_request(std::function<void()> end) {
+    signals_.reset();
+    signals_ = sys::TerminationSignals::install([end = std::move(end)](int signal) {
+        std::cerr << "InterfaceKAVRO: signal " << signal << ": leaving as on Exit\n";
+        end();
+    });
+}
+
 } // namespace kavro::console

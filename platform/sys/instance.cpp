@@ -1,6 +1,8 @@
 #include "platform/sys/instance.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
@@ -17,11 +19,17 @@ constexpr char kRaise = 'R';
 constexpr char kReadOnly = 'r';
 constexpr int kClientWaitMs = 1000;
 
-// The abstract socket address: a leading NUL, then "kavro-instance/<uid>/<name>".
+// Requests handled per second at most, and how many may come at once after a quiet spell. Connections beyond
+// that are closed at once, without an answer and without a log line.
+constexpr double kRequestsPerSecond = 4.0;
+constexpr double kRequestBurst = 4.0;
+
+// The abstract socket address: a leading NUL, then "kavro-instance/<name>". One name per machine (per network
+// namespace), whichever user runs the program.
 socklen_t make_address(const std::string& name, sockaddr_un& addr) {
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
-    const std::string path = "kavro-instance/" + std::to_string(getuid()) + "/" + name;
+    const std::string path = "kavro-instance/" + name;
     const std::size_t n = std::min(path.size(), sizeof addr.sun_path - 1);
     std::memcpy(addr.sun_path + 1, path.data(), n);
     return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + n);
@@ -75,6 +83,14 @@ std::optional<std::uint32_t> probe(const std::string& name, char request, bool& 
     return value;
 }
 
+// Only the owner's own user and root may have the window brought to the front; anyone may see the block.
+bool may_raise(int connection) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer) return false;
+    return peer.uid == 0 || peer.uid == geteuid();
+}
+
 } // namespace
 
 std::unique_ptr<InstanceBlock> InstanceBlock::create(const std::string& name, RaiseRequest on_raise) {
@@ -116,6 +132,8 @@ void InstanceBlock::set_raise_request(RaiseRequest fn) {
 }
 
 void InstanceBlock::serve() {
+    double tokens = kRequestBurst;
+    auto last = std::chrono::steady_clock::now();
     while (!stop_.load(std::memory_order_relaxed)) {
         pollfd p[2] = {{listen_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
         if (poll(p, 2, -1) < 0) {
@@ -127,12 +145,21 @@ void InstanceBlock::serve() {
         if (!(p[0].revents & POLLIN)) continue;
         const int c = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (c < 0) continue;
+        // A token bucket: a flood of probes costs one accept and one close each, nothing more.
+        const auto now = std::chrono::steady_clock::now();
+        tokens = std::min(kRequestBurst, tokens + kRequestsPerSecond * std::chrono::duration<double>(now - last).count());
+        last = now;
+        if (tokens < 1.0) {
+            close(c);
+            continue;
+        }
+        tokens -= 1.0;
         unsigned char buf[4];
         put_value(buf, value());
         (void)send(c, buf, sizeof buf, MSG_NOSIGNAL);
         // One request byte; a probe that says nothing within the wait is simply dropped.
         char req = 0;
-        if (wait_fd(c, POLLIN, kClientWaitMs) && recv(c, &req, 1, 0) == 1 && req == kRaise) {
+        if (wait_fd(c, POLLIN, kClientWaitMs) && recv(c, &req, 1, 0) == 1 && req == kRaise && may_raise(c)) {
             RaiseRequest fn;
             {
                 std::lock_guard g(raise_lock_);

@@ -1,8 +1,9 @@
 // The named instance block: 4 bytes (a program's main window handle) under a name such as "InterfaceKAVRO" or
-// "KAVRO", visible to the other programs of this user on this machine exactly as long as the owning process
+// "KAVRO", visible to every program on this machine, whatever its user, exactly as long as the owning process
 // lives, however it ends (also kill -9). It is an abstract-namespace Unix socket held by the owner: the kernel
 // drops the name with the last descriptor. A probe connects, reads the 4 bytes and may ask the owner to bring
-// its window to the front. Network namespaces separate the names, as separate machines would.
+// its window to the front; the owner does so only for its own user or root, and serves at most a few probes a
+// second (the others are closed unanswered). Network namespaces separate the names, as separate machines would.
 #pragma once
 
 #include <atomic>

@@ -1,5 +1,6 @@
 #include "console/ids.h"
 #include "console/startup.h"
+#include "console/station_address.h"
 #include "platform/ui/message_box.h"
 #include "recording_seams.h"
 
@@ -8,6 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 
 namespace kavro::console {
 namespace {
@@ -148,6 +153,51 @@ TEST_F(StartupTest, FailedVideoBuildEndsWithAMessageAndNoSave) {
     EXPECT_EQ(windows(), before);
     EXPECT_FALSE(fs::exists(dir_ / "interface.xml"));  // retired at load, not written again
     EXPECT_FALSE(app_.drive.quit.load());
+}
+
+const char* kRouteHeader =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+
+TEST(StationAddress, InterfaceOfTheDefaultRouteElseFirstUpElseLoopback) {
+    const std::vector<InterfaceAddress> all = {{"lo", {127, 0, 0, 1}, true, true},
+                                               {"eth0", {10, 1, 2, 3}, true, false},
+                                               {"wlan0", {192, 0, 2, 2}, true, false},
+                                               {"eth1", {198, 51, 100, 7}, false, false}};
+    // The default route (destination and mask 0, flag up) goes through wlan0; a network route through eth0.
+    const std::string via_wlan = std::string(kRouteHeader) +
+                                 "eth0\t0000010A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+                                 "wlan0\t00000000\t010200C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n";
+    EXPECT_EQ(choose_station_address(via_wlan, all), (Address{192, 0, 2, 2}));
+    // Of two default routes the one with the lower metric wins; a route that is not up does not count.
+    const std::string two = via_wlan + "eth0\t00000000\t0101010A\t0003\t0\t0\t100\t00000000\t0\t0\t0\n" +
+                            "eth1\t00000000\t01643364\t0002\t0\t0\t0\t00000000\t0\t0\t0\n";
+    EXPECT_EQ(choose_station_address(two, all), (Address{10, 1, 2, 3}));
+    // A default route through an interface that is down or has no IPv4 address: the first one up.
+    const std::string via_down = std::string(kRouteHeader) +
+                                 "eth1\t00000000\t01643364\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                                 "tun0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n";
+    EXPECT_EQ(choose_station_address(via_down, all), (Address{10, 1, 2, 3}));
+    // No routing table at all (or an unreadable one).
+    EXPECT_EQ(choose_station_address("", all), (Address{10, 1, 2, 3}));
+    EXPECT_EQ(choose_station_address("garbage\n\t\t\n00000000", all), (Address{10, 1, 2, 3}));
+    // Loopback only when nothing else is up; nothing when nothing is up.
+    EXPECT_EQ(choose_station_address(via_wlan, {all[0], all[3]}), (Address{127, 0, 0, 1}));
+    EXPECT_EQ(choose_station_address(via_wlan, {all[3]}), std::nullopt);
+    EXPECT_EQ(choose_station_address(via_wlan, {}), std::nullopt);
+}
+
+TEST(StationAddress, ThisMachineAnswersANonLoopbackAddressWhenItHasOne) {
+    bool other_than_loopback = false;
+    ifaddrs* list = nullptr;
+    ASSERT_EQ(getifaddrs(&list), 0);
+    for (ifaddrs* i = list; i; i = i->ifa_next)
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET && (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK))
+            other_than_loopback = true;
+    freeifaddrs(list);
+    const auto own = own_station_address();
+    ASSERT_TRUE(own.has_value());
+    if (other_than_loopback) EXPECT_NE((*own)[0], 127) << "a machine on a network is not reached at loopback";
+    else EXPECT_EQ((*own)[0], 127);
 }
 
 } // namespace

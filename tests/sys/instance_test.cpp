@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <grp.h>
 #include <cstdio>
 #include <poll.h>
 #include <spawn.h>
@@ -130,6 +131,63 @@ TEST(InstanceBlock, ChildProcessesDoNotKeepTheNameAlive) {
     kill(pid, SIGKILL);
     int st;
     waitpid(pid, &st, 0);
+}
+
+// Runs `body` in a child process as uid/gid 65534 when this test runs as root (else as the current user) and
+// answers its exit code.
+template <class Body> int in_child_as_other_user(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+        _exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(InstanceBlock, OneBlockPerMachineWhateverTheUserAndOnlyTheOwnerOrRootRaises) {
+    const std::string name = unique_name("InterfaceKAVRO");
+    std::atomic<int> raised{0};
+    auto block = InstanceBlock::create(name, [&](std::uint32_t) { ++raised; });
+    ASSERT_NE(block, nullptr);
+    block->store(42);
+    const bool other_user = geteuid() == 0;
+    // Another user sees the block, cannot take the name, and its raise request is refused.
+    const int code = in_child_as_other_user([&name] {
+        if (!instance_running(name)) return 1;
+        if (read_instance_block(name) != std::optional<std::uint32_t>(42u)) return 2;
+        if (InstanceBlock::create(name) != nullptr) return 3;
+        return 0;
+    });
+    EXPECT_EQ(code, 0) << "1: not seen, 2: value not read, 3: the name could be taken";
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(raised.load(), other_user ? 0 : 1);
+    // The owner's own user (and root) may ask.
+    EXPECT_TRUE(instance_running(name));
+    for (int i = 0; i < 200 && raised.load() == (other_user ? 0 : 1); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(raised.load(), other_user ? 1 : 2);
+}
+
+TEST(InstanceBlock, AFloodOfRequestsIsHandledAtAFewPerSecond) {
+    const std::string name = unique_name("KAVRO");
+    std::atomic<int> raised{0};
+    auto block = InstanceBlock::create(name, [&](std::uint32_t) { ++raised; });
+    ASSERT_NE(block, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    int held = 0;
+    for (int i = 0; i < 300; ++i) held += instance_running(name) ? 1 : 0;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(held, 300) << "every probe still sees the block";
+    std::this_thread::sleep_for(100ms);
+    EXPECT_LE(raised.load(), 5 + static_cast<int>(5 * seconds)) << "over " << seconds << " s";
+    EXPECT_GE(raised.load(), 1);
+    // Once the flood is over, requests are served again.
+    std::this_thread::sleep_for(1100ms);
+    const int before = raised.load();
+    EXPECT_TRUE(instance_running(name));
+    for (int i = 0; i < 200 && raised.load() == before; ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(raised.load(), before + 1);
 }
 
 } // namespace

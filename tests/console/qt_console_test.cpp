@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QWidget>
@@ -31,6 +35,30 @@ public:
     void publish_window(ui::Hwnd w) override { window = w; }
     ui::Hwnd window;
 };
+
+// The part of a control's text that cannot be read whole, measured with the widget's own font against the room
+// its style gives the text; empty when everything fits.
+std::string cut_text(QWidget* w, ui::Hwnd item) {
+    const QFontMetrics fm(w->font());
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(b);
+        opt.text = b->text();
+        const QStyle::SubElement e = qobject_cast<QCheckBox*>(b)      ? QStyle::SE_CheckBoxContents
+                                     : qobject_cast<QRadioButton*>(b) ? QStyle::SE_RadioButtonContents
+                                                                      : QStyle::SE_PushButtonContents;
+        const int room = b->style()->subElementRect(e, &opt, b).width();
+        for (const QString& line : QString(b->text()).remove('&').split('\n'))
+            if (fm.horizontalAdvance(line) > room) return line.toStdString();
+        return {};
+    }
+    if (auto* g = qobject_cast<QGroupBox*>(w))
+        return fm.horizontalAdvance(g->title()) <= g->width() - 12 ? std::string() : g->title().toStdString();
+    const QString text = QString::fromStdString(ui::get_window_text(item)).remove('&');
+    if (ui::get_class(item) != ui::WindowClass::Static || text.isEmpty()) return {};
+    const QRect need = fm.boundingRect(w->rect(), Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, text);
+    return need.width() <= w->width() && need.height() <= w->height() ? std::string() : text.toStdString();
+}
 
 void settle() {
     for (int i = 0; i < 10; ++i) {
@@ -98,6 +126,18 @@ TEST(ConsoleOnQt, OpensMaximisedLaidOutAndTakesClicks) {
             QTest::mouseRelease(pad, Qt::LeftButton, Qt::NoModifier, QPoint(50, 60));
             settle();
             EXPECT_EQ(app.drive.pad_x.load(), 100);
+        }
+
+        // Every text of the window can be read at the client sizes of the usual screens.
+        for (const auto& [width, height] : {std::pair{1024, 744}, std::pair{1280, 1000}, std::pair{1920, 1056}}) {
+            ui::user::resized(w, width, height, ui::SIZE_MAXIMIZED);
+            settle();
+            for (const Placement& p : control_layout(width, height)) {
+                const ui::Hwnd item = ui::get_dlg_item(w, p.id);
+                if (QWidget* widget = front_end.widget(item)) {
+                    EXPECT_EQ(cut_text(widget, item), "") << "control " << p.id << " at " << width << "x" << height;
+                }
+            }
         }
 
         ui::user::choose_menu(w, kMenuExit);

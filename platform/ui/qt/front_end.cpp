@@ -1,4 +1,5 @@
 #include "platform/ui/qt/front_end.h"
+#include "platform/ui/qt/text_fit.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -32,6 +33,7 @@
 #include <QWindow>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <unordered_map>
 
@@ -169,8 +171,13 @@ class TopWindow : public QWidget {
 public:
     explicit TopWindow(Hwnd h) : h_(h) {}
     bool model_closing = false;
+    std::function<void()> state_changed; // minimised, restored or maximised by the window manager
 
 protected:
+    void changeEvent(QEvent* e) override {
+        QWidget::changeEvent(e);
+        if (e->type() == QEvent::WindowStateChange && state_changed) state_changed();
+    }
     void closeEvent(QCloseEvent* e) override {
         if (model_closing) return;
         e->ignore();
@@ -223,10 +230,10 @@ private:
 };
 
 // A push button high enough for two lines breaks a text that does not fit on one, as multi-line buttons do.
-QString button_text(const QAbstractButton* b, const std::string& text, const Rect& r) {
+QString button_text(const QAbstractButton* b, const std::string& text, const Rect& r, const QFont& font) {
     QString s = qs(text);
     if (!dynamic_cast<const QPushButton*>(b)) return s;
-    const QFontMetrics fm(b->font());
+    const QFontMetrics fm(font);
     if (r.h < 2 * fm.height() + 6 || fm.horizontalAdvance(QString(s).remove('&')) + 8 <= r.w) return s;
     const int mid = int(s.size()) / 2;
     int best = -1;
@@ -318,6 +325,7 @@ struct FrontEnd::Impl {
 
     void create_top(Hwnd h) {
         auto* top = new TopWindow(h);
+        top->state_changed = [this, h] { qt_state_changed(h); };
         // The dialog font: 8 points at 96 dots per inch, in a face as narrow as the system's.
         QFont f = top->font();
         f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
@@ -329,7 +337,10 @@ struct FrontEnd::Impl {
         top->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 3px; }"
                                           "QRadioButton::indicator, QCheckBox::indicator { width: 11px; height: 11px; }"));
         const unsigned style = get_style(h);
-        if ((style & WS_CAPTION) != WS_CAPTION) top->setWindowFlag(Qt::FramelessWindowHint);
+        // No caption, or a window that can be maximised but has no sizing border (it is shown maximised and
+        // covers the screen): no frame of the window manager, which would offer a sizing border.
+        if ((style & WS_CAPTION) != WS_CAPTION || ((style & WS_MAXIMIZEBOX) && !(style & WS_THICKFRAME)))
+            top->setWindowFlag(Qt::FramelessWindowHint);
         if (is_modal(h)) top->setWindowModality(Qt::ApplicationModal);
         auto* lay = new QVBoxLayout(top);
         lay->setContentsMargins(0, 0, 0, 0);
@@ -447,11 +458,32 @@ struct FrontEnd::Impl {
         Entry* en = entry(h);
         if (!en || !en->top) return;
         const Rect c = get_client_rect(h);
-        auto* top = static_cast<QWidget*>(en->widget.data());
-        const WPARAM type = top && top->isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
-        if (c.w == w && c.h == hh && (type == SIZE_MAXIMIZED) == is_zoomed(h)) return;
+        // A size change keeps the state the model has; changes of state come from qt_state_changed (a resize
+        // seen halfway through the window manager's restore must not turn a maximised window into a normal one).
+        if (is_iconic(h) || (c.w == w && c.h == hh)) return;
+        const WPARAM type = is_zoomed(h) ? SIZE_MAXIMIZED : SIZE_RESTORED;
         resizing_from_qt = true;
         user::resized(h, w, hh, type);
+        resizing_from_qt = false;
+    }
+
+    // The window manager minimised or restored the window: the model follows, so that a request to bring the
+    // window to the front restores it.
+    void qt_state_changed(Hwnd h) {
+        Entry* en = entry(h);
+        if (!en || !en->top || !en->client || !en->widget) return;
+        if (en->widget->isMinimized()) {
+            if (is_iconic(h)) return;
+            const Rect c = get_client_rect(h);
+            resizing_from_qt = true;
+            user::resized(h, c.w, c.h, SIZE_MINIMIZED);
+            resizing_from_qt = false;
+            return;
+        }
+        const WPARAM type = en->widget->isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
+        if (!is_iconic(h) && (type == SIZE_MAXIMIZED) == is_zoomed(h)) return;
+        resizing_from_qt = true;
+        user::resized(h, en->client->width(), en->client->height(), type);
         resizing_from_qt = false;
     }
 
@@ -532,12 +564,21 @@ struct FrontEnd::Impl {
         const std::string text = get_window_text(h);
         switch (get_class(h)) {
         case WindowClass::Button:
-            if (auto* g = dynamic_cast<QGroupBox*>(w)) g->setTitle(qs(text));
+            // Texts shrink their font as far as needed to fit the rectangle they were laid out for.
+            if (auto* g = dynamic_cast<QGroupBox*>(w)) {
+                g->setTitle(qs(text));
+                fit_font(g, g->title(), w->window()->font());
+            }
             if (auto* b = dynamic_cast<QAbstractButton*>(w)) {
                 QSignalBlocker block(b);
-                b->setText(button_text(b, text, r));
+                b->setText(button_text(b, text, r, w->window()->font()));
+                fit_font(b, b->text(), w->window()->font());
                 if (b->isCheckable()) b->setChecked(get_check(h) == BST_CHECKED);
             }
+            break;
+        case WindowClass::Static:
+            fit_font(w, qs(text), w->window()->font());
+            w->update();
             break;
         case WindowClass::Edit:
             if (auto* e = dynamic_cast<QLineEdit*>(w); e && e->text() != qs(text)) {
@@ -601,7 +642,8 @@ struct FrontEnd::Impl {
         } else if (is_iconic(h)) {
             if (!top->isMinimized()) top->showMinimized();
         } else if (is_zoomed(h)) {
-            if (!top->isMaximized() || !top->isVisible()) top->showMaximized();
+            // Minimised after being maximised, Qt's state holds both: showing it maximised restores it.
+            if (top->isMinimized() || !top->isMaximized() || !top->isVisible()) top->showMaximized();
         } else if (!top->isVisible() || top->isMinimized() || top->isMaximized()) {
             top->showNormal();
         }

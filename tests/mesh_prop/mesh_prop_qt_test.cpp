@@ -40,6 +40,9 @@ void settle() {
 }
 
 TEST(MeshPropQt, DefaultAndOkOnTheRealWidgets) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "Qt is not built for the thread sanitizer";
+#endif
     qt::FrontEnd& fe = front_end();
     register_page_class();
     FakeMesh filter;

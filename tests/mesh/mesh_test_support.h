@@ -194,6 +194,7 @@ struct Graph {
     }
     ~Graph() {
         if (control) control->Stop();
+        if (grabber) grabber->SetCallback(nullptr, 0); // the log goes before the grabber
     }
     // Waits until pred(frame) holds for the latest frame, up to limit.
     bool wait_frame(const std::function<bool(const std::vector<std::uint8_t>&)>& pred, std::chrono::milliseconds limit) {

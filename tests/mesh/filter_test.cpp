@@ -300,7 +300,7 @@ TEST_P(Replay, EachCaptureIsDrawnWithNamesAndHna) {
     Graph g(f.filter.get());
     const auto initial = default_frame();
     ASSERT_EQ(g.control->Run(), S_OK);
-    EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr != initial; }, 2s)) << "still the default picture";
+    EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr != initial; }, 2s * kSlow)) << "still the default picture";
     const std::string drawn = last_text();
     EXPECT_NE(drawn.find("\"R1\" -> \"BASE\""), std::string::npos) << drawn;
     EXPECT_NE(drawn.find("\"R3\" -> \"HNA\"[label=\"HNA\"]"), std::string::npos) << drawn;
@@ -335,9 +335,9 @@ TEST_F(MeshFilter, TheDefaultPictureReturnsWhenTheServiceGoesAway) {
     {
         TopologyServer server([&](int) { return capture("ns1-leaf-single-snapshot.dot"); });
         f.control->SetServer(127, 0, 0, 1, server.port());
-        EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr != initial; }, 4s));
+        EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr != initial; }, 4s * kSlow));
     }
-    EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr == initial; }, 4s));
+    EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr == initial; }, 4s * kSlow));
 }
 
 TEST_F(MeshFilter, NoLayoutComponentOrAnAnswerTooShortIsAFailedCycle) {
@@ -394,7 +394,7 @@ TEST_F(MeshFilter, ReleasedWhileDrawingTheThreadEndsFirst) {
     const auto t0 = std::chrono::steady_clock::now();
     g.reset();
     f.reset(); // the pin's destructor waits for the thread; the sanitizers see any use after release
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 4s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 4s * kSlow);
     EXPECT_GE(server.connections(), 1);
 }
 

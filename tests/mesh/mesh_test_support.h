@@ -29,6 +29,15 @@ namespace mesh::test {
 using namespace std::chrono_literals;
 using kavro::test::create;
 
+// Instrumented builds run everything, the layout worker with Graphviz included, several times slower.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr int kSlow = 5;
+#elif defined(__SANITIZE_ADDRESS__)
+inline constexpr int kSlow = 2;
+#else
+inline constexpr int kSlow = 1;
+#endif
+
 inline std::string read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;

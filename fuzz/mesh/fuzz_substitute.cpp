@@ -16,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string pattern(reinterpret_cast<const char*>(data), plen);
     const std::string replacement(reinterpret_cast<const char*>(data + plen), rlen);
     std::string text(reinterpret_cast<const char*>(data + plen + rlen), size - plen - rlen);
+    // The callers' texts are C strings: nothing past a NUL takes part.
+    if (pattern.find('\0') != std::string::npos || replacement.find('\0') != std::string::npos) return 0;
     text = text.substr(0, text.find('\0'));
     const std::size_t capacity = text.size() + 1 + slack;
     std::vector<char> buffer(capacity); // exactly the capacity: ASan sees any write past it

@@ -54,7 +54,8 @@ inline ComPtr<IBaseFilter> find_by_name(const std::string& prefix, std::string* 
 // A sample grabber and a null renderer behind one output pin; keeps the last frame and every sample time.
 class Tap final : public ISampleGrabberCB {
 public:
-    Tap(IGraphBuilder* graph, IPin* out, const char* name) {
+    // `direct`: the pin connects straight to the grabber; otherwise the graph may insert a decoder between.
+    Tap(IGraphBuilder* graph, IPin* out, const char* name, bool direct = true) {
         EXPECT_EQ(graph->QueryInterface(IID_IMediaControl, control_.put_void()), S_OK);
         grabber_ = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
         null_ = create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
@@ -70,7 +71,8 @@ public:
         EXPECT_EQ(sg->SetOneShot(FALSE), S_OK);
         EXPECT_EQ(sg->SetCallback(this, 1), S_OK);
         sg_ = sg;
-        EXPECT_EQ(graph->ConnectDirect(out, find_pin(grabber_.get(), PINDIR_INPUT).get(), nullptr), S_OK);
+        const ComPtr<IPin> in = find_pin(grabber_.get(), PINDIR_INPUT);
+        EXPECT_EQ(direct ? graph->ConnectDirect(out, in.get(), nullptr) : graph->Connect(out, in.get()), S_OK);
         EXPECT_EQ(graph->ConnectDirect(find_pin(grabber_.get(), PINDIR_OUTPUT).get(),
                                        find_pin(null_.get(), PINDIR_INPUT).get(), nullptr),
                   S_OK);

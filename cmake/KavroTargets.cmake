@@ -18,6 +18,8 @@ function(kavro_test name)
   cmake_parse_arguments(T "" "LABEL" "LIBS" ${ARGN})
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   kavro_warnings(${name})
+  # Sources and the shared helpers of tests/support/ are included from the top of the tree.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   if(T_LABEL)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS ${T_LABEL})

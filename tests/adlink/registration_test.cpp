@@ -31,8 +31,8 @@ TEST_F(AdlinkRegistration, RegisteredCreatedByClsidFoundTwiceByNameAndRemoved) {
 
     // The mixer's two lookups bind the same registered filter twice: two objects.
     std::string name;
-    ComPtr<IBaseFilter> one = find_by_name("Adlink", &name);
-    ComPtr<IBaseFilter> two = find_by_name("Adlink", nullptr);
+    ComPtr<IBaseFilter> one = find_filter_by_name("Adlink", &name);
+    ComPtr<IBaseFilter> two = find_filter_by_name("Adlink", nullptr);
     ASSERT_TRUE(one && two);
     EXPECT_EQ(name.rfind("Adlink", 0), 0u);
     EXPECT_NE(one.get(), two.get());

@@ -8,6 +8,7 @@
 #include "platform/jpeg/jpeg.h"
 #include "tests/camip/bad_server.h"
 #include "tests/dshow/test_support.h"
+#include "tests/support/filters.h"
 #include "tools/kavro-camera-sim/camera_sim.h"
 
 #include <sys/wait.h>
@@ -24,33 +25,6 @@ const char* const kLibraries[] = {CAMIP1_AX, CAMIP2_AX, CAMIP3_AX, CAMIP4_AX, RE
 const CLSID kCameras[] = {CLSID_NetworkCamera1, CLSID_NetworkCamera2, CLSID_NetworkCamera3, CLSID_NetworkCamera4};
 const IID kCameraIids[] = {IID_INetworkCamera1, IID_INetworkCamera2, IID_INetworkCamera3, IID_INetworkCamera4};
 
-int regsvr32(const std::string& library) {
-    const int st = std::system((std::string(REGSVR32) + " /s " + library).c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
-// The mixer's lookup: the first filter of the category whose friendly name begins with the prefix.
-ComPtr<IBaseFilter> find_by_name(const std::string& prefix) {
-    auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
-    ComPtr<IEnumMoniker> e;
-    if (devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) != S_OK) return nullptr;
-    for (;;) {
-        IMoniker* m = nullptr;
-        ULONG got = 0;
-        if (e->Next(1, &m, &got) != S_OK) return nullptr;
-        ComPtr<IMoniker> mon = ComPtr<IMoniker>::adopt(m);
-        ComPtr<IPropertyBag> bag;
-        char name[128];
-        if (FAILED(mon->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void())) ||
-            FAILED(bag->Read("FriendlyName", name, sizeof name)) ||
-            std::string(name).compare(0, prefix.size(), prefix) != 0)
-            continue;
-        ComPtr<IBaseFilter> f;
-        EXPECT_EQ(mon->BindToObject(nullptr, nullptr, IID_IBaseFilter, f.put_void()), S_OK);
-        return f;
-    }
-}
-
 CLSID class_of(IBaseFilter* f) {
     CLSID c{};
     if (f) f->GetClassID(&c);
@@ -62,7 +36,7 @@ protected:
     void SetUp() override {
         TempRegistry::SetUp();
         // In the setup step's order.
-        for (const char* lib : kLibraries) ASSERT_EQ(regsvr32(lib), 0) << lib;
+        for (const char* lib : kLibraries) ASSERT_EQ(regsvr32(REGSVR32, std::string("/s ") + lib), 0) << lib;
     }
 };
 
@@ -87,18 +61,18 @@ TEST_F(Cameras, RegisteredCreatedByClassAndFoundByName) {
     // The mixer's four prefix lookups bind each camera to its own filter, also after camera 1 is registered
     // again (a filter keeps its place).
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(class_of(find_by_name("camIP").get()), CLSID_NetworkCamera1);
-        EXPECT_EQ(class_of(find_by_name("camIP2").get()), CLSID_NetworkCamera2);
-        EXPECT_EQ(class_of(find_by_name("camIP3").get()), CLSID_NetworkCamera3);
-        EXPECT_EQ(class_of(find_by_name("camIP4").get()), CLSID_NetworkCamera4);
-        ASSERT_EQ(regsvr32(CAMIP1_AX), 0);
+        EXPECT_EQ(class_of(find_filter_by_name("camIP").get()), CLSID_NetworkCamera1);
+        EXPECT_EQ(class_of(find_filter_by_name("camIP2").get()), CLSID_NetworkCamera2);
+        EXPECT_EQ(class_of(find_filter_by_name("camIP3").get()), CLSID_NetworkCamera3);
+        EXPECT_EQ(class_of(find_filter_by_name("camIP4").get()), CLSID_NetworkCamera4);
+        ASSERT_EQ(regsvr32(REGSVR32, std::string("/s ") + CAMIP1_AX), 0);
     }
     auto receiver = create<IBaseFilter>(CLSID_JpegReceiver, IID_IBaseFilter);
     ComPtr<IJpegReceiver> rc;
     ASSERT_EQ(receiver.as(IID_IJpegReceiver, rc), S_OK);
     EXPECT_EQ(rc->SetSource(127, 0, 0, 1, 9000), S_OK);
     EXPECT_EQ(rc->SetSource(127, 0, 0, 1, -1), E_INVALIDARG);
-    EXPECT_EQ(class_of(find_by_name("JPEG Receiver").get()), CLSID_JpegReceiver);
+    EXPECT_EQ(class_of(find_filter_by_name("JPEG Receiver").get()), CLSID_JpegReceiver);
 }
 
 // A camera (or the receiver) connected to a mixing renderer, as the console's panes are.

@@ -3,6 +3,7 @@
 
 #include "outside/capteur/capteur.h"
 #include "tests/dshow/test_support.h"
+#include "tests/support/ports.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -71,20 +72,7 @@ private:
     bool ok_ = false;
 };
 
-// A UDP port on 127.0.0.1 that nothing holds right now.
-inline std::uint16_t free_udp_port() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
+using kavro::test::free_udp_port;
 
 // Polls until `done` or the limit.
 inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {

@@ -2,6 +2,7 @@
 // graph: Capteur -> SampleGrabber -> Null Renderer.
 #include "outside/capteur/overlay.h"
 #include "tests/capteur/capteur_test_support.h"
+#include "tests/support/grabber_callback.h"
 
 #include <memory>
 #include <mutex>
@@ -118,17 +119,7 @@ TEST(CapteurControl, StatusPositionWaypointsAndAddressesByPointer) {
 }
 
 // Keeps a copy of the last frame and the sample times.
-struct Grab final : ISampleGrabberCB {
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-            *object = this;
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT SampleCB(double, IMediaSample*) override { return 0; }
+struct Grab final : kavro::test::GrabberCallback {
     HRESULT BufferCB(double time, BYTE* buffer, LONG length) override {
         std::lock_guard lock(mutex);
         times.push_back(time);

@@ -3,53 +3,16 @@
 #include "outside/capteur.h"
 #include "platform/registry/registry.h"
 #include "tests/dshow/test_support.h"
-
-#include <sys/wait.h>
-
-#include <cstdio>
+#include "tests/support/filters.h"
 
 using namespace kavro::test;
 namespace reg = kavro::registry;
 
 namespace {
 
-int regsvr32(const std::string& args, std::string* output = nullptr) {
-    const std::string cmd = std::string(REGSVR32) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    char buf[512];
-    std::string out;
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    const int st = pclose(p);
-    if (output) *output = out;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
 const std::string kServerKey = "SOFTWARE\\Classes\\CLSID\\{C0AA9776-ACF4-4A19-A3A2-A6BF69EB74BB}";
 const std::string kFilterKey = "SOFTWARE\\Classes\\CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\"
                                "{C0AA9776-ACF4-4A19-A3A2-A6BF69EB74BB}";
-
-// The mixer's lookup: the first registered filter whose friendly name begins with the name.
-ComPtr<IBaseFilter> find_by_name(const std::string& prefix, std::string* found) {
-    auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
-    ComPtr<IEnumMoniker> e;
-    if (devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) != S_OK) return nullptr;
-    for (;;) {
-        IMoniker* m = nullptr;
-        ULONG got = 0;
-        if (e->Next(1, &m, &got) != S_OK) return nullptr;
-        ComPtr<IMoniker> mon = ComPtr<IMoniker>::adopt(m);
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(mon->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()))) continue;
-        char name[128];
-        if (FAILED(bag->Read("FriendlyName", name, sizeof name))) continue;
-        if (std::string(name).compare(0, prefix.size(), prefix) != 0) continue;
-        *found = name;
-        ComPtr<IBaseFilter> f;
-        EXPECT_EQ(mon->BindToObject(nullptr, nullptr, IID_IBaseFilter, f.put_void()), S_OK);
-        return f;
-    }
-}
 
 class CapteurRegistration : public TempRegistry {};
 
@@ -59,7 +22,7 @@ TEST_F(CapteurRegistration, RegsvrRegistersTheServerAndFilterAndRemovesThem) {
               REGDB_E_CLASSNOTREG);
 
     std::string out;
-    ASSERT_EQ(regsvr32(std::string("/s ") + CAPTEUR_AX, &out), 0) << out;
+    ASSERT_EQ(regsvr32(REGSVR32, std::string("/s ") + CAPTEUR_AX, &out), 0) << out;
     EXPECT_EQ(reg::get_string(kServerKey, ""), "Capteur");
     char real[4096];
     ASSERT_NE(realpath(CAPTEUR_AX, real), nullptr);
@@ -74,7 +37,7 @@ TEST_F(CapteurRegistration, RegsvrRegistersTheServerAndFilterAndRemovesThem) {
 
     // Found by name, created by CLSID, both with the control interface.
     std::string name;
-    ComPtr<IBaseFilter> byName = find_by_name("Capteur", &name);
+    ComPtr<IBaseFilter> byName = find_filter_by_name("Capteur", &name);
     ASSERT_TRUE(byName);
     EXPECT_EQ(name, "Capteur");
     CLSID clsid{};
@@ -113,7 +76,7 @@ TEST_F(CapteurRegistration, RegsvrRegistersTheServerAndFilterAndRemovesThem) {
     byName.reset();
     byClsid.reset();
 
-    ASSERT_EQ(regsvr32(std::string("/u /s ") + CAPTEUR_AX, &out), 0) << out;
+    ASSERT_EQ(regsvr32(REGSVR32, std::string("/u /s ") + CAPTEUR_AX, &out), 0) << out;
     EXPECT_FALSE(reg::key_exists(kFilterKey));
     EXPECT_FALSE(reg::key_exists(kServerKey));
 }

@@ -1,5 +1,6 @@
 // The registry: keys and values in one XML file, written atomically and shared between processes.
 #include "platform/registry/registry.h"
+#include "tests/support/registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -19,24 +20,15 @@ namespace {
 
 class Registry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kavro-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        file = dir + "/sub/registry.xml";
-        setenv("KAVRO_REGISTRY", file.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("KAVRO_REGISTRY");
-        fs::remove_all(dir);
-    }
     std::string read_file() {
         std::ifstream in(file);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
-    std::string dir, file;
+    kavro::test::ScopedRegistry registry{"sub/registry.xml"};
+    const std::string dir = registry.dir().str();
+    const std::string file = registry.file();
 };
 
 TEST_F(Registry, StoresStringsAndNumbersUnderKeys) {

@@ -3,6 +3,8 @@
 #include "fake_controls.h"
 #include "platform/ui/message_box.h"
 #include "recording_seams.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +25,6 @@ constexpr int kPadX = 881, kPadY = 741;
 class DispatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kavro_console_dispatch_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
         fs::copy_file(std::string(KAVRO_SOURCE_DIR) + "/configs/interface.xml", dir_ / "interface.xml",
                       fs::copy_options::overwrite_existing);
         app_.config.configs_dir = dir_.string() + "/";
@@ -36,10 +36,6 @@ protected:
         app_.seams.robot_link = std::make_unique<test::RecordingLink>(log_);
         app_.window.autojump_wait_step_ms = 1;
         app_.window.autojump_wait_limit_ms = 20;
-        previous_ = ui::set_message_box_presenter([this](const std::string& text, const std::string& caption, unsigned) {
-            messages_.push_back(caption + ": " + text);
-            return ui::IDOK;
-        });
         // The template's start state: Mouse and Normal checked, only the web pane shown.
         c_.menu_check(kMenuMouse, true);
         c_.menu_check(kMenuNormal, true);
@@ -47,10 +43,6 @@ protected:
         window_init(app_, c_);
         window_size(app_, c_, W, H);
         log_.clear();
-    }
-    void TearDown() override {
-        ui::set_message_box_presenter(previous_);
-        fs::remove_all(dir_);
     }
     void command(int id) { window_command(app_, c_, id, 0); }
     // A click as the front end delivers it: automatic check boxes flip before the command arrives.
@@ -80,12 +72,12 @@ protected:
         return v;
     }
 
-    fs::path dir_;
+    kavro::test::TempDir temp_{"kavro-console"};
+    const fs::path dir_ = temp_.path();
     ConsoleApp app_;
     FakeControls c_;
     Log log_;
-    std::vector<std::string> messages_;
-    ui::MessageBoxPresenter previous_;
+    kavro::test::MessageBoxes boxes_;
 };
 
 TEST_F(DispatchTest, InitialisationSetsBarsListsAndStartState) {
@@ -117,9 +109,9 @@ TEST_F(DispatchTest, InputModesSetMarksTimerAndPad) {
     // No devices were found at start-up: the choice is refused with a message.
     command(kMenuJoystick);
     command(kMenuWiimote);
-    ASSERT_EQ(messages_.size(), 2u);
-    EXPECT_EQ(messages_[0], "Info: Joystick not found.\nTo use a joystick, connect one and restart the program.");
-    EXPECT_EQ(messages_[1], "Info: Wiimote not found.\nTo use a wiimote, connect one and restart the program.");
+    ASSERT_EQ(boxes_.seen().size(), 2u);
+    EXPECT_EQ(boxes_.seen()[0], "Info: Joystick not found.\nTo use a joystick, connect one and restart the program.");
+    EXPECT_EQ(boxes_.seen()[1], "Info: Wiimote not found.\nTo use a wiimote, connect one and restart the program.");
     EXPECT_EQ(checked_inputs(), std::vector<int>{kMenuMouse});
     EXPECT_EQ(app_.window.input_mode, kInputMouse);
     EXPECT_FALSE(c_.timers.count(kTimerDevicePoll));

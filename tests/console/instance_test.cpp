@@ -1,6 +1,8 @@
 // Two processes on one machine: the second console and the console beside the mixer are refused.
 // The tests run in a network namespace of their own, so instance blocks of programs running on this host do
 // not disturb them (the blocks' names are per namespace, as they would be per machine).
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -114,16 +116,14 @@ private:
 class InstanceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kavro_console_instance_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
         fs::copy_file(std::string(KAVRO_SOURCE_DIR) + "/configs/interface.xml", dir_ / "interface.xml",
                       fs::copy_options::overwrite_existing);
     }
-    void TearDown() override { fs::remove_all(dir_); }
     std::vector<std::string> console() const { return {probe_, "console", dir_.string()}; }
     std::vector<std::string> hold(const std::string& name) const { return {probe_, "hold", name}; }
 
-    fs::path dir_;
+    kavro::test::TempDir temp_{"kavro-console"};
+    const fs::path dir_ = temp_.path();
     std::string probe_ = KAVRO_INSTANCE_PROBE;
 };
 

@@ -3,6 +3,8 @@
 #include "console/seams.h"
 #include "fake_controls.h"
 #include "platform/ui/message_box.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -54,36 +56,24 @@ std::string settings(const std::string& web, const std::string& cam2_kind = "170
 class InterfaceConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kavro_console_cfg_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         config_.configs_dir = dir_.string() + "/";
-        previous_ = ui::set_message_box_presenter([this](const std::string& text, const std::string& caption, unsigned) {
-            messages_.push_back(caption + ": " + text);
-            return ui::IDOK;
-        });
-    }
-    void TearDown() override {
-        ui::set_message_box_presenter(previous_);
-        fs::remove_all(dir_);
     }
     void write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
     void load() { load_interface_config(config_, controls_, pages_); }
 
-    fs::path dir_;
+    kavro::test::TempDir temp_{"kavro-console"};
+    const fs::path dir_ = temp_.path();
     InterfaceConfig config_;
     FakeControls controls_;
     CountingPages pages_;
-    std::vector<std::string> messages_;
-    ui::MessageBoxPresenter previous_;
+    kavro::test::MessageBoxes boxes_;
 };
 
 TEST_F(InterfaceConfigTest, FillsEveryControlFromItsPosition) {
     write("interface.xml", settings("0"));
     load();
     EXPECT_TRUE(config_.load_save);
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(boxes_.seen().empty());
     EXPECT_EQ(pages_.refreshes, 1);
     auto& c = controls_;
     EXPECT_TRUE(c.checked(kWebCheck));  // any text but "1"
@@ -200,15 +190,15 @@ TEST_F(InterfaceConfigTest, UnusablePendingFileIsSetAsideAndTheFallbackKept) {
         EXPECT_EQ(read_text(dir_ / "interface.xml.bad"), broken);
         EXPECT_FALSE(fs::exists(dir_ / "interface.xml"));
     }
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(boxes_.seen().empty());
 }
 
 TEST_F(InterfaceConfigTest, NoUsableFileGivesDefaultsAMessageAndNoSave) {
     write("interface_old.xml", "<s><m/></s>");  // structurally short
     load();
     EXPECT_FALSE(config_.load_save);
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0], "Information: No interface configuration file !\n(\"interface.xml\" or\"interface_old.xml\")\n"
+    ASSERT_EQ(boxes_.seen().size(), 1u);
+    EXPECT_EQ(boxes_.seen()[0], "Information: No interface configuration file !\n(\"interface.xml\" or\"interface_old.xml\")\n"
                             "Load and save will be disabled.");
     auto& c = controls_;
     EXPECT_FALSE(c.checked(kWebCheck));

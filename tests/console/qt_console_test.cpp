@@ -4,6 +4,8 @@
 #include "console/layout.h"
 #include "console/startup.h"
 #include "platform/ui/qt/front_end.h"
+#include "tests/support/qt_front_end.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -60,12 +62,7 @@ std::string cut_text(QWidget* w, ui::Hwnd item) {
     return need.width() <= w->width() && need.height() <= w->height() ? std::string() : text.toStdString();
 }
 
-void settle() {
-    for (int i = 0; i < 10; ++i) {
-        ui::pump_messages();
-        QCoreApplication::processEvents();
-    }
-}
+void settle() { kavro::test::settle(10); }
 
 TEST(ConsoleOnQt, OpensMaximisedLaidOutAndTakesClicks) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -74,8 +71,8 @@ TEST(ConsoleOnQt, OpensMaximisedLaidOutAndTakesClicks) {
     static char* argv[] = {name, nullptr};
     ui::qt::FrontEnd front_end(argc, argv);
 
-    const fs::path dir = fs::temp_directory_path() / ("kavro_console_qt_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const kavro::test::TempDir temp("kavro-console-qt");
+    const fs::path& dir = temp.path();
     fs::copy_file(std::string(KAVRO_SOURCE_DIR) + "/configs/interface.xml", dir / "interface.xml",
                   fs::copy_options::overwrite_existing);
     ConsoleApp app;
@@ -146,7 +143,6 @@ TEST(ConsoleOnQt, OpensMaximisedLaidOutAndTakesClicks) {
     EXPECT_EQ(run_console(app, system, hooks), 0);
     EXPECT_TRUE(app.drive.quit.load());
     EXPECT_TRUE(fs::exists(dir / "interface.xml"));
-    fs::remove_all(dir);
 }
 
 } // namespace

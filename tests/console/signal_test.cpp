@@ -1,6 +1,7 @@
 // The console process ended by the system (SIGTERM, SIGINT, SIGHUP) leaves as on Exit: each linked robot gets
 // one stop command after its drive commands, the settings are saved, and the exit code is 0.
 #include "tests/link/fake_robot.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -100,9 +101,8 @@ struct Console {
 TEST(ConsoleProcess, EndRequestsOfTheSystemLeaveAsOnExit) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
-        const fs::path folder = fs::temp_directory_path() /
-                                ("kavro_console_signal_" + std::to_string(::getpid()) + "_" + std::to_string(signal));
-        fs::remove_all(folder);
+        const kavro::test::TempDir temp("kavro-console-signal");
+        const fs::path& folder = temp.path();
         FakeRobot r1("127.0.0.11"), r2("127.0.0.12");
         write_settings(folder / "configs", r1, r2);
         Console console(folder);
@@ -125,7 +125,6 @@ TEST(ConsoleProcess, EndRequestsOfTheSystemLeaveAsOnExit) {
             EXPECT_EQ(r->count(kStop), 1u);
         }
         EXPECT_TRUE(fs::exists(folder / "configs" / "interface.xml")) << "settings saved";
-        fs::remove_all(folder);
     }
 }
 

@@ -3,6 +3,8 @@
 #include "console/station_address.h"
 #include "platform/ui/message_box.h"
 #include "recording_seams.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +42,6 @@ public:
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kavro_console_startup_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
         fs::copy_file(std::string(KAVRO_SOURCE_DIR) + "/configs/interface.xml", dir_ / "interface.xml",
                       fs::copy_options::overwrite_existing);
         app_.config.configs_dir = dir_.string() + "/";
@@ -58,26 +58,18 @@ protected:
         auto wiimote = std::make_unique<test::RecordingWiimote>(log_);
         wiimote_ = wiimote.get();
         app_.seams.wiimote = std::move(wiimote);
-        previous_ = ui::set_message_box_presenter([this](const std::string& text, const std::string& caption, unsigned) {
-            messages_.push_back(caption + ": " + text);
-            return ui::IDOK;
-        });
-    }
-    void TearDown() override {
-        ui::set_message_box_presenter(previous_);
-        fs::remove_all(dir_);
     }
     std::size_t windows() const { return ui::top_level_windows().size(); }
 
-    fs::path dir_;
+    kavro::test::TempDir temp_{"kavro-console"};
+    const fs::path dir_ = temp_.path();
     ConsoleApp app_;
     test::RecordingVideo* video_ = nullptr;
     test::RecordingDevices* joystick_ = nullptr;
     test::RecordingWiimote* wiimote_ = nullptr;
     FakeSystem system_;
     Log log_;
-    std::vector<std::string> messages_;
-    ui::MessageBoxPresenter previous_;
+    kavro::test::MessageBoxes boxes_;
 };
 
 TEST_F(StartupTest, RefusesBesideAnotherConsoleOrTheMixer) {
@@ -86,9 +78,9 @@ TEST_F(StartupTest, RefusesBesideAnotherConsoleOrTheMixer) {
     EXPECT_EQ(run_console(app_, system_), 0);
     system_.running = {"KAVRO"};
     EXPECT_EQ(run_console(app_, system_), 0);
-    ASSERT_EQ(messages_.size(), 2u);
-    EXPECT_EQ(messages_[0], "Erreur: Cette application est déjà lancée.\nFermer la première pour la relancer de nouveau.");
-    EXPECT_EQ(messages_[1],
+    ASSERT_EQ(boxes_.seen().size(), 2u);
+    EXPECT_EQ(boxes_.seen()[0], "Erreur: Cette application est déjà lancée.\nFermer la première pour la relancer de nouveau.");
+    EXPECT_EQ(boxes_.seen()[1],
               "Erreur: KAVRO est déjà lancée sur cette machine.\nVous ne pouvez pas utiliser l'interface en même temps.");
     EXPECT_EQ(system_.calls, (Log{"probe InterfaceKAVRO", "probe InterfaceKAVRO", "probe KAVRO"}));
     EXPECT_TRUE(log_.empty());
@@ -146,8 +138,8 @@ TEST_F(StartupTest, FailedVideoBuildEndsWithAMessageAndNoSave) {
     video_->build_result = E_FAIL;
     const std::size_t before = windows();
     EXPECT_EQ(run_console(app_, system_), 0);
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0], "Error: Initialisation failed !.\nSoftware will exit.");
+    ASSERT_EQ(boxes_.seen().size(), 1u);
+    EXPECT_EQ(boxes_.seen()[0], "Error: Initialisation failed !.\nSoftware will exit.");
     EXPECT_EQ(log_, (Log{"archive", "refresh list", "fit", "build", "release"}));
     EXPECT_EQ(system_.calls, (Log{"probe InterfaceKAVRO", "probe KAVRO", "block InterfaceKAVRO"}));
     EXPECT_EQ(windows(), before);

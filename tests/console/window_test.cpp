@@ -4,6 +4,8 @@
 #include "console/window_proc.h"
 #include "platform/ui/message_box.h"
 #include "recording_seams.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -23,18 +25,12 @@ constexpr int kPadX = 881, kPadY = 741;
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kavro_console_window_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
         fs::copy_file(std::string(KAVRO_SOURCE_DIR) + "/configs/interface.xml", dir_ / "interface.xml",
                       fs::copy_options::overwrite_existing);
         app_.config.configs_dir = dir_.string() + "/";
         app_.seams.video = std::make_unique<test::RecordingVideo>(app_, log_);
         app_.seams.pages = std::make_unique<test::RecordingPages>(log_);
         app_.seams.robot_link = std::make_unique<test::RecordingLink>(log_);
-        previous_ = ui::set_message_box_presenter([this](const std::string& text, const std::string& caption, unsigned) {
-            messages_.push_back(caption + ": " + text);
-            return ui::IDOK;
-        });
         w_ = ui::create_dialog(operator_dialog_template(), proc_.proc());
         ASSERT_TRUE(w_);
         ui::show_window(w_, ui::SW_SHOW);
@@ -44,8 +40,6 @@ protected:
     void TearDown() override {
         app_.window.exiting = true;
         ui::destroy_window(w_);
-        ui::set_message_box_presenter(previous_);
-        fs::remove_all(dir_);
     }
     ui::Hwnd item(int id) const { return ui::get_dlg_item(w_, id); }
     ui::Rect rect(int id) const { return ui::get_child_rect(item(id)); }
@@ -53,13 +47,13 @@ protected:
     bool checked(int id) const { return ui::is_dlg_button_checked(w_, id) == ui::BST_CHECKED; }
     bool shown(int id) const { return (ui::get_style(item(id)) & ui::WS_VISIBLE) != 0; }
 
-    fs::path dir_;
+    kavro::test::TempDir temp_{"kavro-console"};
+    const fs::path dir_ = temp_.path();
     ConsoleApp app_;
     OperatorWindowProc proc_{app_};
     ui::Hwnd w_;
     Log log_;
-    std::vector<std::string> messages_;
-    ui::MessageBoxPresenter previous_;
+    kavro::test::MessageBoxes boxes_;
 };
 
 TEST_F(WindowTest, TemplateHasTheControlsMenuAndCaption) {
@@ -207,8 +201,8 @@ TEST_F(WindowTest, MouseOnThePadDrivesAndPaints) {
 TEST_F(WindowTest, DeviceModesNeedADeviceFoundAtStart) {
     ui::enable_menu_item(w_, kMenuJoystick, ui::MF_ENABLED);
     ui::user::choose_menu(w_, kMenuJoystick);
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0], "Info: Joystick not found.\nTo use a joystick, connect one and restart the program.");
+    ASSERT_EQ(boxes_.seen().size(), 1u);
+    EXPECT_EQ(boxes_.seen()[0], "Info: Joystick not found.\nTo use a joystick, connect one and restart the program.");
     EXPECT_FALSE(ui::timer_exists(w_, kTimerDevicePoll));
     app_.wiimote_present = true;
     ui::user::choose_menu(w_, kMenuWiimote);

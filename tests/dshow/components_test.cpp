@@ -3,6 +3,7 @@
 #include "platform/registry/registry.h"
 #include "platform/ui/ui.h"
 #include "tests/dshow/test_filters.h"
+#include "tests/support/grabber_callback.h"
 
 #include <fstream>
 #include <sstream>
@@ -158,16 +159,7 @@ TEST_F(Components, DeviceEnumeratorListsRegisteredFiltersInOrder) {
 }
 
 // Records the grabber's callbacks.
-struct Callback final : ISampleGrabberCB {
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-            *object = this;
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
+struct Callback final : kavro::test::GrabberCallback {
     HRESULT SampleCB(double, IMediaSample*) override {
         samples.fetch_add(1);
         return 0;

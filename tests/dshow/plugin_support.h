@@ -1,13 +1,12 @@
-// Helpers of the plug-in tests: regsvr32 as the setup step runs it, the mixer's lookup by friendly name, and a
-// sample grabber tap that keeps the last frame of a pin.
+// Helpers of the plug-in tests: regsvr32 and the mixer's lookup by friendly name (tests/support/filters.h), and
+// a sample grabber tap that keeps the last frame of a pin.
 #pragma once
 
 #include "tests/dshow/test_support.h"
-
-#include <sys/wait.h>
+#include "tests/support/filters.h"
+#include "tests/support/grabber_callback.h"
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -16,43 +15,8 @@
 
 namespace kavro::test {
 
-// Runs regsvr32 with `args`; answers its exit code and, when asked, what it printed.
-inline int regsvr32(const std::string& tool, const std::string& args, std::string* output = nullptr) {
-    const std::string cmd = tool + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    char buf[512];
-    std::string out;
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    const int st = pclose(p);
-    if (output) *output = out;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
-// The mixer's lookup: the first registered filter whose friendly name begins with `prefix`.
-inline ComPtr<IBaseFilter> find_by_name(const std::string& prefix, std::string* found) {
-    auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
-    ComPtr<IEnumMoniker> e;
-    if (devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) != S_OK) return nullptr;
-    for (;;) {
-        IMoniker* m = nullptr;
-        ULONG got = 0;
-        if (e->Next(1, &m, &got) != S_OK) return nullptr;
-        ComPtr<IMoniker> mon = ComPtr<IMoniker>::adopt(m);
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(mon->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()))) continue;
-        char name[128];
-        if (FAILED(bag->Read("FriendlyName", name, sizeof name))) continue;
-        if (std::string(name).compare(0, prefix.size(), prefix) != 0) continue;
-        if (found) *found = name;
-        ComPtr<IBaseFilter> f;
-        EXPECT_EQ(mon->BindToObject(nullptr, nullptr, IID_IBaseFilter, f.put_void()), S_OK);
-        return f;
-    }
-}
-
 // A sample grabber and a null renderer behind one output pin; keeps the last frame and every sample time.
-class Tap final : public ISampleGrabberCB {
+class Tap final : public GrabberCallback {
 public:
     // `direct`: the pin connects straight to the grabber; otherwise the graph may insert a decoder between.
     Tap(IGraphBuilder* graph, IPin* out, const char* name, bool direct = true) {
@@ -86,16 +50,6 @@ public:
     Tap(const Tap&) = delete;
     Tap& operator=(const Tap&) = delete;
 
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-            *object = this;
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT SampleCB(double, IMediaSample*) override { return 0; }
     HRESULT BufferCB(double time, BYTE* buffer, LONG length) override {
         std::lock_guard lock(mutex_);
         times_.push_back(time);

@@ -4,6 +4,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/com/runtime.h"
 #include "platform/dshow/dshow.h"
+#include "tests/support/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -18,19 +19,7 @@ namespace kavro::test {
 // Each test gets its own folder and its own registry file ($KAVRO_REGISTRY), removed afterwards.
 class TempRegistry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kavro-media-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        registry = dir + "/registry.xml";
-        setenv("KAVRO_REGISTRY", registry.c_str(), 1);
-        kavro::dshow::register_builtin_classes();
-    }
-    void TearDown() override {
-        unsetenv("KAVRO_REGISTRY");
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+    void SetUp() override { kavro::dshow::register_builtin_classes(); }
 
     // Registers a plug-in in this test's registry through its own export.
     HRESULT register_library(const std::string& path) {
@@ -40,8 +29,9 @@ protected:
         return fn ? fn() : E_FAIL;
     }
 
-    std::string dir;
-    std::string registry;
+    ScopedRegistry scoped_registry;
+    const std::string dir = scoped_registry.dir().str();
+    const std::string registry = scoped_registry.file();
 };
 
 template <class T>

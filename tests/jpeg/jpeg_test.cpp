@@ -1,4 +1,5 @@
 #include "platform/jpeg/jpeg.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -227,8 +228,8 @@ TEST(Jpeg, DamagedInputIsAnError) {
 
 // Files: written whole or not at all (a failure keeps the previous file), read back by parameters and pixels.
 TEST(Jpeg, Files) {
-    const auto dir = std::filesystem::temp_directory_path() / ("kavro-jpeg-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const kavro::test::TempDir temp("kavro-jpeg");
+    const std::filesystem::path& dir = temp.path();
     const std::string path = (dir / "snap.jpg").string();
     const Picture p = gradient(64, 48);
     const ImageView v{p.bgr.data(), p.width, p.height, 64 * 3, PixelFormat::bgr24, false};
@@ -248,5 +249,4 @@ TEST(Jpeg, Files) {
     EXPECT_EQ(encode_file(v, {}, (dir / "missing" / "x.jpg").string()), Status::io_error);
     EXPECT_EQ(read_info_file((dir / "none.jpg").string(), info), Status::io_error);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
-    std::filesystem::remove_all(dir);
 }

@@ -7,6 +7,8 @@
 #include "console/status_poll.h"
 #include "platform/com/runtime.h"
 #include "tests/link/fake_robot.h"
+#include "tests/support/ports.h"
+#include "tests/support/registry.h"
 #include "tools/kavro-robot-sim/robot_sim.h"
 
 #include <gtest/gtest.h>
@@ -26,20 +28,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::uint16_t free_udp_port() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
 struct BarWindow : StatusWindow {
     void set_bar(int id, int value) override { bars[id] = value; }
     ICapteurControl* capteur() override { return sensor; }
@@ -52,18 +40,7 @@ struct BarWindow : StatusWindow {
 
 class ConsoleStatusPath : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kavro-status-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("KAVRO_REGISTRY", (dir_ + "/registry.xml").c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("KAVRO_REGISTRY");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string dir_;
+    kavro::test::ScopedRegistry registry_;
 };
 
 } // namespace
@@ -82,7 +59,7 @@ TEST_F(ConsoleStatusPath, RobotStatusReachesTheProgressBars) {
     ComPtr<ICapteurControl> sensor = create_sensor_filter();
     ASSERT_TRUE(sensor);
 
-    const std::uint16_t status_port = free_udp_port();
+    const std::uint16_t status_port = kavro::test::free_udp_port();
     kavro::robot::RobotSpec spec;
     spec.address = "127.0.0.91";
     spec.status_port = status_port;

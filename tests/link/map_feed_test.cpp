@@ -2,6 +2,7 @@
 #include "console/gps.h"
 #include "console/map_feed.h"
 #include "tests/support/decimal_comma_locale.h"
+#include "tests/support/sensor_stub.h"
 
 #include <gtest/gtest.h>
 
@@ -25,18 +26,7 @@ const std::string kRequest =
     "0.25 0.5 0.75 1 1.25 1.5 1.75 2 33 "
     "48.1 11.5 48.2 11.6 48.3 11.7 48.4 11.8 -44\n";
 
-struct FakeCapteur : ICapteurControl {
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
-    HRESULT Reserved3() override { return E_NOTIMPL; }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
-    HRESULT SetConfig(int, const kavro::SensorChannelRecord*) override { return S_OK; }
-    HRESULT GetConfig(int, kavro::ConsoleSensorChannelRecord*) override { return S_OK; }
-    HRESULT LoopbackBytes(unsigned char*, unsigned char*, unsigned char*, unsigned char*) override { return S_OK; }
-    HRESULT AddressBytes(unsigned char*, unsigned char*, unsigned char*, unsigned char*) override { return S_OK; }
-    HRESULT GetStatus(int*, std::int32_t*, std::int32_t*, std::int32_t*, std::int32_t*) override { return S_OK; }
-    HRESULT GetPosition(int*, float*, float*) override { return S_OK; }
+struct FakeCapteur : kavro::test::SensorStub {
     HRESULT SetWaypoint(int* robot, int waypoint, float* x, float* y) override {
         if (fail_waypoint == waypoint) return E_FAIL;
         waypoints[{*robot, waypoint}] = {*x, *y};

@@ -1,6 +1,7 @@
 // The status poll against a sensor filter double and recorded progress bars.
 #include "console/status_poll.h"
 #include "tests/link/fake_robot.h"
+#include "tests/support/sensor_stub.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,7 @@ using namespace kavro::console::testing;
 
 namespace {
 
-struct FakeCapteur : ICapteurControl {
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
-    HRESULT Reserved3() override { return E_NOTIMPL; }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
+struct FakeCapteur : kavro::test::SensorStub {
 
     HRESULT SetConfig(int index, const kavro::SensorChannelRecord* record) override {
         calls.push_back("SetConfig " + std::to_string(index));

@@ -51,7 +51,7 @@ TEST(Fetch, AnEmptyConnectionIsTriedOnceMore) {
         EXPECT_EQ(server.connections(), 2);
         EXPECT_EQ(buffer[0], '\0');
     }
-    EXPECT_EQ(fetch_topology("127.0.0.1", closed_port(), buffer.data(), buffer.size(), kQuick, stop).status,
+    EXPECT_EQ(fetch_topology("127.0.0.1", free_tcp_port(), buffer.data(), buffer.size(), kQuick, stop).status,
               FetchStatus::NoConnection);
     EXPECT_EQ(fetch_topology("no-such-host.invalid", 2004, buffer.data(), buffer.size(), kQuick, stop).status,
               FetchStatus::NoConnection);

@@ -91,7 +91,7 @@ protected:
         options.layout = kRecordingLayout;
     }
     MeshOptions options;
-    Boxes boxes;
+    MessageBoxes boxes;
 };
 
 // --- registration and creation ------------------------------------------------------------------------------
@@ -243,7 +243,7 @@ TEST_F(MeshFilter, AMissingInstallationIsReportedInFrenchAndTheFilterStillWorks)
 
 TEST_F(MeshFilter, WithoutServiceEveryFrameIsTheDefaultPictureFourASecond) {
     Filter f(options);
-    f.control->SetServer(127, 0, 0, 1, closed_port());
+    f.control->SetServer(127, 0, 0, 1, free_tcp_port());
     Graph g(f.filter.get());
     ASSERT_EQ(g.control->Run(), S_OK);
     std::this_thread::sleep_for(1300ms);
@@ -266,7 +266,7 @@ TEST_F(MeshFilter, ASmallerOrMissingDefaultPictureStaysInsideItsBuffer) {
     write(dir + "/Images/mesh.ppm", "P6\n2 2\n255\n" + std::string(12, '\0'));
     {
         Filter f(options);
-        f.control->SetServer(127, 0, 0, 1, closed_port());
+        f.control->SetServer(127, 0, 0, 1, free_tcp_port());
         Graph g(f.filter.get());
         ASSERT_EQ(g.control->Run(), S_OK);
         ASSERT_TRUE(g.wait_frame([](auto&) { return true; }, 2s));
@@ -278,7 +278,7 @@ TEST_F(MeshFilter, ASmallerOrMissingDefaultPictureStaysInsideItsBuffer) {
     }
     std::filesystem::remove(dir + "/Images/mesh.ppm");
     Filter f(options);
-    f.control->SetServer(127, 0, 0, 1, closed_port());
+    f.control->SetServer(127, 0, 0, 1, free_tcp_port());
     Graph g(f.filter.get());
     ASSERT_EQ(g.control->Run(), S_OK);
     EXPECT_TRUE(g.wait_frame([](auto& fr) { return fr == std::vector<std::uint8_t>(kFrameBytes, 255); }, 2s));
@@ -327,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(Captures, Replay,
 TEST_F(MeshFilter, TheDefaultPictureReturnsWhenTheServiceGoesAway) {
     use_recording_layout();
     const auto initial = default_frame();
-    const std::uint16_t port = closed_port();
+    const std::uint16_t port = free_tcp_port();
     Filter f(options);
     f.control->SetServer(127, 0, 0, 1, port);
     Graph g(f.filter.get());
@@ -367,7 +367,7 @@ TEST_F(MeshFilter, NoLayoutComponentOrAnAnswerTooShortIsAFailedCycle) {
 
 TEST_F(MeshFilter, QuickStopsAndStartsNeverLeaveTwoTopologyThreads) {
     Filter f(options);
-    f.control->SetServer(127, 0, 0, 1, closed_port());
+    f.control->SetServer(127, 0, 0, 1, free_tcp_port());
     Graph g(f.filter.get());
     for (int i = 0; i < 15; ++i) {
         ASSERT_EQ(g.control->Run(), S_OK);

@@ -7,6 +7,9 @@
 #include "platform/registry/registry.h"
 #include "platform/ui/message_box.h"
 #include "tests/dshow/test_support.h"
+#include "tests/support/grabber_callback.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/ports.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -28,6 +31,8 @@ namespace mesh::test {
 
 using namespace std::chrono_literals;
 using kavro::test::create;
+using kavro::test::free_tcp_port;
+using kavro::test::MessageBoxes;
 
 // Instrumented builds run everything, the layout worker with Graphviz included, several times slower.
 #if defined(__SANITIZE_THREAD__)
@@ -103,40 +108,6 @@ private:
     std::thread m_thread;
 };
 
-// A free TCP port on 127.0.0.1 that nothing listens on.
-inline std::uint16_t closed_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// Message boxes collected instead of shown.
-class Boxes {
-public:
-    Boxes() {
-        kavro::ui::set_message_box_presenter([this](const std::string& text, const std::string& caption, unsigned) {
-            std::lock_guard g(m_lock);
-            m_seen.push_back(caption + ": " + text);
-            return kavro::ui::IDOK;
-        });
-    }
-    ~Boxes() { kavro::ui::set_message_box_presenter(nullptr); }
-    std::vector<std::string> seen() {
-        std::lock_guard g(m_lock);
-        return m_seen;
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_seen;
-};
-
 // A filter from the linked objects, held by its IUnknown.
 struct Filter {
     explicit Filter(const MeshOptions& options) {
@@ -153,10 +124,7 @@ struct Filter {
 };
 
 // Frames (and their times) as the sample grabber sees them.
-struct FrameLog final : ISampleGrabberCB {
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
+struct FrameLog final : kavro::test::GrabberCallback {
     HRESULT SampleCB(double, IMediaSample* sample) override {
         REFERENCE_TIME start = -1, stop = -1;
         sample->GetTime(&start, &stop);
@@ -167,7 +135,6 @@ struct FrameLog final : ISampleGrabberCB {
         last.assign(data, data + sample->GetActualDataLength());
         return S_OK;
     }
-    HRESULT BufferCB(double, BYTE*, LONG) override { return S_OK; }
 
     std::vector<std::uint8_t> frame() {
         std::lock_guard g(lock);

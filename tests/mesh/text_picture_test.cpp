@@ -3,7 +3,8 @@
 #include "filters/mesh/fit.h"
 #include "filters/mesh/image_ppm.h"
 #include "filters/mesh/substitute.h"
-#include "platform/ui/message_box.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -66,19 +67,6 @@ TEST(Substitute, NeverGrowsPastItsBuffer) {
 
 class PpmFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kavro-ppm-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        kavro::ui::set_message_box_presenter([this](const std::string& text, const std::string& caption, unsigned) {
-            boxes.push_back(caption + ": " + text);
-            return kavro::ui::IDOK;
-        });
-    }
-    void TearDown() override {
-        kavro::ui::set_message_box_presenter(nullptr);
-        std::filesystem::remove_all(dir);
-    }
     std::string write(const std::string& bytes) {
         const std::string path = dir + "/p.ppm";
         std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -86,8 +74,9 @@ protected:
         std::fclose(f);
         return path;
     }
-    std::string dir;
-    std::vector<std::string> boxes;
+    kavro::test::TempDir temp{"kavro-ppm"};
+    const std::string dir = temp.str();
+    kavro::test::MessageBoxes boxes;
 };
 
 TEST_F(PpmFile, ReadsRawPixelsUnchanged) {
@@ -99,7 +88,7 @@ TEST_F(PpmFile, ReadsRawPixelsUnchanged) {
     EXPECT_EQ(ppm.height(), 2);
     EXPECT_EQ(ppm.max_value(), 255);
     EXPECT_EQ(std::memcmp(ppm.pixels(), pixels.data(), pixels.size()), 0);
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(boxes.seen().empty());
 }
 
 TEST_F(PpmFile, EveryFailureLeavesNoPictureAndNeverReadsPastTheFile) {
@@ -108,7 +97,7 @@ TEST_F(PpmFile, EveryFailureLeavesNoPictureAndNeverReadsPastTheFile) {
     ASSERT_FALSE(ppm.read(write("P3\n1 1\n255\n0 0 0\n")));
     EXPECT_TRUE(ppm.empty()); // the earlier picture is gone
     EXPECT_FALSE(ppm.read(dir + "/absent.ppm"));
-    EXPECT_EQ(boxes, (std::vector<std::string>{"Erreur: Type du fichier différent de P6", "Erreur: Fichier introuvable"}));
+    EXPECT_EQ(boxes.seen(), (std::vector<std::string>{"Erreur: Type du fichier différent de P6", "Erreur: Fichier introuvable"}));
     boxes.clear();
     for (const char* bad : {"P6\n", "P6\n768 57", "P6\n768\n576\n255\n", "P6\n768 576 255\n", "P6\n 768 576\n255\n",
                             "P6\n0 5\n255\n", "P6\n99999999999999999999 1\n255\n", "P6\n9000 9000\n255\n",
@@ -117,7 +106,7 @@ TEST_F(PpmFile, EveryFailureLeavesNoPictureAndNeverReadsPastTheFile) {
         EXPECT_TRUE(ppm.empty()) << bad;
         EXPECT_EQ(ppm.width(), 0) << bad;
     }
-    EXPECT_TRUE(boxes.empty()); // reported on stderr, not in front of the operator
+    EXPECT_TRUE(boxes.seen().empty()); // reported on stderr, not in front of the operator
 }
 
 // --- fitting ----------------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "tests/mesh_prop/fake_mesh.h"
 
 #include "platform/ui/qt/front_end.h"
+#include "tests/support/qt_front_end.h"
 
 #include <gtest/gtest.h>
 
@@ -21,23 +22,9 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 namespace {
 using namespace mesh_test;
 
-qt::FrontEnd& front_end() {
-    static int argc = 1;
-    static char name[] = "mesh_prop_qt_tests";
-    static char* argv[] = {name, nullptr};
-    static qt::FrontEnd* fe = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        return new qt::FrontEnd(argc, argv);
-    }();
-    return *fe;
-}
+qt::FrontEnd& front_end() { return kavro::test::offscreen_front_end("mesh_prop_qt_tests"); }
 
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        pump_messages();
-        QCoreApplication::processEvents();
-    }
-}
+using kavro::test::settle;
 
 TEST(MeshPropQt, DefaultAndOkOnTheRealWidgets) {
 #if defined(__SANITIZE_THREAD__)

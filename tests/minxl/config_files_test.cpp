@@ -1,5 +1,8 @@
 #include "minxl/config_files.h"
 #include "platform/ui/message_box.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/sensor_stub.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -18,24 +21,10 @@ namespace fs = std::filesystem;
 namespace {
 
 struct TempConfigs {
-    fs::path dir;
-    std::vector<std::string> messages;
-    ui::MessageBoxPresenter previous;
-    TempConfigs() {
-        dir = fs::temp_directory_path() / ("kavro-config-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        previous = ui::set_message_box_presenter([this](const std::string& text, const std::string& caption,
-                                                        unsigned) {
-            messages.push_back(caption + ": " + text);
-            return ui::IDOK;
-        });
-    }
-    ~TempConfigs() {
-        ui::set_message_box_presenter(previous);
-        fs::remove_all(dir);
-    }
+    kavro::test::TempDir temp{"kavro-config"};
+    const fs::path dir = temp.path();
+    kavro::test::MessageBoxes boxes;
+    std::vector<std::string> messages() const { return boxes.seen(); }
     std::string path() const { return dir.string() + "/"; }
     void write(const std::string& name, const std::string& content) const {
         std::ofstream(dir / name, std::ios::binary) << content;
@@ -90,14 +79,9 @@ std::string console_xml(int first_z = 3) {
 }
 
 // A sensor filter that keeps one record per index, like the real one.
-struct FakeSensor final : ICapteurControl {
+struct FakeSensor final : kavro::test::SensorStub {
     std::map<int, ConsoleSensorChannelRecord> records;
     int failing_index = 0;
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
-    HRESULT Reserved3() override { return E_NOTIMPL; }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
     HRESULT SetConfig(int i, const SensorChannelRecord* r) override {
         records[i].settings = *r;
         return S_OK;
@@ -107,12 +91,6 @@ struct FakeSensor final : ICapteurControl {
         *r = records[i];
         return S_OK;
     }
-    HRESULT LoopbackBytes(unsigned char*, unsigned char*, unsigned char*, unsigned char*) override { return S_OK; }
-    HRESULT AddressBytes(unsigned char*, unsigned char*, unsigned char*, unsigned char*) override { return S_OK; }
-    HRESULT GetStatus(int*, std::int32_t*, std::int32_t*, std::int32_t*, std::int32_t*) override { return S_OK; }
-    HRESULT GetPosition(int*, float*, float*) override { return S_OK; }
-    HRESULT SetWaypoint(int*, int, float*, float*) override { return S_OK; }
-    HRESULT SetRobotValue(int*, int*) override { return S_OK; }
 };
 
 } // namespace
@@ -153,7 +131,7 @@ TEST(MixerConfig, PendingFileWinsAndIsRetired) {
     EXPECT_FALSE(cfg.exists("kavro.xml"));
     EXPECT_EQ(cfg.read("kavro_old.xml"), mixer_xml("s", "0.5"));
     EXPECT_EQ(doc.node_name(), "sroot");
-    EXPECT_TRUE(cfg.messages.empty());
+    EXPECT_TRUE(cfg.messages().empty());
 }
 
 TEST(MixerConfig, FallbackAloneStaysInPlace) {
@@ -184,8 +162,8 @@ TEST(MixerConfig, NothingUsableShowsTheMessageAndKeepsState) {
     MixerLayout layout;
     layout.alpha[3] = 0.9f;
     EXPECT_LT(read_mixer_config(doc, layout, cfg.path()), 0);
-    ASSERT_EQ(cfg.messages.size(), 1u);
-    EXPECT_EQ(cfg.messages[0], "Error: No configuration file !");
+    ASSERT_EQ(cfg.messages().size(), 1u);
+    EXPECT_EQ(cfg.messages()[0], "Error: No configuration file !");
     EXPECT_EQ(doc.node_name(), "kept");
     EXPECT_FLOAT_EQ(layout.alpha[3], 0.9f);
 
@@ -412,8 +390,8 @@ TEST(ConsoleConfig, ReadsPanesLayersAndOverlay) {
     TempConfigs none;
     t_xml_node doc2("_EMPTY_", "");
     EXPECT_LT(read_console_config(doc2, layout, none.path()), 0);
-    ASSERT_EQ(none.messages.size(), 1u);
-    EXPECT_EQ(none.messages[0], "Error: No KAVRO configuration file !\n(\"kavro.xml\" or\"kavro_old.xml\")");
+    ASSERT_EQ(none.messages().size(), 1u);
+    EXPECT_EQ(none.messages()[0], "Error: No KAVRO configuration file !\n(\"kavro.xml\" or\"kavro_old.xml\")");
 }
 
 TEST(ConsoleConfig, SaveUnderANameAndRefuseUnsafeNames) {

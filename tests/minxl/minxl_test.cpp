@@ -1,4 +1,5 @@
 #include "minxl/minxl.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -32,16 +33,7 @@ std::string read_all(const fs::path& p) {
     return ss.str();
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        path = fs::temp_directory_path() / ("minxl-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using kavro::test::TempDir;
 
 } // namespace
 
@@ -216,7 +208,7 @@ TEST(MinXLFile, SaveLoadRoundTripAndFailures) {
     doc.add_child(stream);
     doc.add_child(t_xml_node("empty", ""));
 
-    fs::path file = dir.path / "doc.xml";
+    fs::path file = dir.path() / "doc.xml";
     ASSERT_TRUE(doc.save_file(file.string()));
     std::string raw = read_all(file);
     EXPECT_EQ(raw.rfind("<?xml version=\"1.0\"?><config version=", 0), 0u);
@@ -228,10 +220,10 @@ TEST(MinXLFile, SaveLoadRoundTripAndFailures) {
     EXPECT_EQ(back.child(0).child(1).node_text(), "Caméras & co\t");
 
     // Only the target is left behind: the temporary file was renamed over it.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
     // A NUL byte ends the document.
-    fs::path nul = dir.path / "nul.xml";
+    fs::path nul = dir.path() / "nul.xml";
     {
         std::ofstream out(nul, std::ios::binary);
         out << "<a>1</a>";
@@ -242,17 +234,17 @@ TEST(MinXLFile, SaveLoadRoundTripAndFailures) {
     EXPECT_EQ(back.node_text(), "1");
 
     // A missing file raises and leaves the node alone.
-    EXPECT_THROW(back.load_file((dir.path / "missing.xml").string()), ex_invalid_xml_format);
+    EXPECT_THROW(back.load_file((dir.path() / "missing.xml").string()), ex_invalid_xml_format);
     EXPECT_EQ(back.node_name(), "a");
 
     // A save into a folder that does not exist reports the failure.
-    EXPECT_FALSE(doc.save_file((dir.path / "no-such-dir" / "x.xml").string()));
+    EXPECT_FALSE(doc.save_file((dir.path() / "no-such-dir" / "x.xml").string()));
     // The rename over a non-empty folder fails: save reports it and leaves no temporary file behind.
-    fs::path target = dir.path / "occupied";
+    fs::path target = dir.path() / "occupied";
     fs::create_directories(target / "inside");
     EXPECT_FALSE(doc.save_file(target.string()));
     EXPECT_TRUE(fs::is_directory(target / "inside"));
-    for (const auto& e : fs::directory_iterator(dir.path))
+    for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
 }
 
@@ -281,7 +273,7 @@ void make_old(const fs::path& p) {
 
 TEST(MinXLFile, LeftoverTemporariesNeverBlockASaveAndStaleOnesAreCleared) {
     TempDir dir;
-    const fs::path file = dir.path / "doc.xml";
+    const fs::path file = dir.path() / "doc.xml";
     t_xml_node doc("r", "1");
     // Leftovers of a killed save by a process with this very PID, under the former name scheme, and under
     // the present one; a stranger's file and a fresh temporary (a save under way elsewhere) beside them.
@@ -290,16 +282,16 @@ TEST(MinXLFile, LeftoverTemporariesNeverBlockASaveAndStaleOnesAreCleared) {
         stale.push_back("doc.xml.tmp." + std::to_string(::getpid()) + "." + std::to_string(serial));
     stale.push_back(".doc.xml.tmp.AbC123");
     for (const auto& n : stale) {
-        std::ofstream(dir.path / n) << "<r>half";
-        make_old(dir.path / n);
+        std::ofstream(dir.path() / n) << "<r>half";
+        make_old(dir.path() / n);
     }
-    std::ofstream(dir.path / ".doc.xml.tmp.fresh1") << "<r>under way";
-    std::ofstream(dir.path / "other.xml.tmp.1.0") << "not ours";
-    make_old(dir.path / "other.xml.tmp.1.0");
+    std::ofstream(dir.path() / ".doc.xml.tmp.fresh1") << "<r>under way";
+    std::ofstream(dir.path() / "other.xml.tmp.1.0") << "not ours";
+    make_old(dir.path() / "other.xml.tmp.1.0");
 
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(doc.save_file(file.string())) << i;
     EXPECT_EQ(read_all(file), "<?xml version=\"1.0\"?><r>1</r>");
-    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{".doc.xml.tmp.fresh1", "doc.xml", "other.xml.tmp.1.0"}));
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{".doc.xml.tmp.fresh1", "doc.xml", "other.xml.tmp.1.0"}));
 
     // The saved file has the usual permissions (0666 less the umask), not those of a private temporary.
     const mode_t mask = ::umask(022);
@@ -311,7 +303,7 @@ TEST(MinXLFile, LeftoverTemporariesNeverBlockASaveAndStaleOnesAreCleared) {
 
 TEST(MinXLFile, SavesKilledMidwayNeverLeaveATornFile) {
     TempDir dir;
-    const fs::path file = dir.path / "doc.xml";
+    const fs::path file = dir.path() / "doc.xml";
     const t_xml_node a = big_document("a"), b = big_document("bb");
     ASSERT_TRUE(a.save_file(file.string()));
     const std::string text_a = read_all(file);
@@ -331,8 +323,8 @@ TEST(MinXLFile, SavesKilledMidwayNeverLeaveATornFile) {
         ASSERT_TRUE(now == text_a || now == text_b) << "trial " << trial << ": " << now.size() << " bytes";
     }
     // The killed saves' temporaries are ours: once stale, the next save clears them.
-    for (const auto& n : names_in(dir.path))
-        if (n != "doc.xml") make_old(dir.path / n);
+    for (const auto& n : names_in(dir.path()))
+        if (n != "doc.xml") make_old(dir.path() / n);
     ASSERT_TRUE(a.save_file(file.string()));
-    EXPECT_EQ(names_in(dir.path), std::vector<std::string>{"doc.xml"});
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"doc.xml"});
 }

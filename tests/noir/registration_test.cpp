@@ -4,6 +4,7 @@
 #include "platform/dshow/vmr9/vmr9.h"
 #include "platform/registry/registry.h"
 #include "tests/dshow/test_support.h"
+#include "tests/support/filters.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -25,23 +26,9 @@ namespace reg = kavro::registry;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output; // stdout and stderr together
-};
-
 // Runs the tool, from the folder cwd when one is given.
-ToolRun run(const std::string& args, const std::string& cwd = {}) {
-    const std::string cmd =
-        (cwd.empty() ? "" : "cd '" + cwd + "' && ") + std::string(REGSVR32) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    ToolRun r{-1, {}};
-    if (!p) return r;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) r.output += buf;
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+CommandResult run(const std::string& args, const std::string& cwd = {}) {
+    return run_command(std::string(REGSVR32) + " " + args + " 2>&1", cwd);
 }
 
 const std::string kNoirKey = "SOFTWARE\\Classes\\CLSID\\{9E237DA7-8506-453F-99D9-8B80F69254FB}";
@@ -52,7 +39,7 @@ const std::string kNoirFilterKey =
 class Regsvr32 : public TempRegistry {};
 
 TEST_F(Regsvr32, RegistersTheServerAndTheFilterThenRemovesBoth) {
-    const ToolRun r = run(std::string("/s \"") + NOIR_AX + "\"");
+    const CommandResult r = run(std::string("/s \"") + NOIR_AX + "\"");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "");
 
@@ -76,7 +63,7 @@ TEST_F(Regsvr32, RegistersTheServerAndTheFilterThenRemovesBoth) {
     ASSERT_EQ(run(std::string("/s ") + NOIR_AX).status, 0);
     EXPECT_EQ(reg::subkeys("SOFTWARE\\Classes\\CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance").size(), 1u);
 
-    const ToolRun u = run(std::string("/u ") + NOIR_AX);
+    const CommandResult u = run(std::string("/u ") + NOIR_AX);
     ASSERT_EQ(u.status, 0) << u.output;
     EXPECT_NE(u.output.find("DllUnregisterServer"), std::string::npos);
     EXPECT_FALSE(reg::key_exists(kNoirFilterKey));
@@ -84,16 +71,16 @@ TEST_F(Regsvr32, RegistersTheServerAndTheFilterThenRemovesBoth) {
 }
 
 TEST_F(Regsvr32, FailuresGiveANonZeroCodeAndAMessageUnlessSilent) {
-    const ToolRun missing = run(dir + "/absent.ax");
+    const CommandResult missing = run(dir + "/absent.ax");
     EXPECT_NE(missing.status, 0);
     EXPECT_NE(missing.output.find("absent.ax"), std::string::npos);
 
-    const ToolRun silent = run("/s " + dir + "/absent.ax");
+    const CommandResult silent = run("/s " + dir + "/absent.ax");
     EXPECT_NE(silent.status, 0);
     EXPECT_EQ(silent.output, "");
 
     // A library without the registration export.
-    const ToolRun noexport = run(std::string("/s ") + "libc.so.6");
+    const CommandResult noexport = run(std::string("/s ") + "libc.so.6");
     EXPECT_NE(noexport.status, 0);
     EXPECT_NE(noexport.status, missing.status);
 
@@ -106,7 +93,7 @@ TEST_F(Regsvr32, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
     // The registry file's folder is a plain file: nothing can be written.
     { std::ofstream(dir + "/blocked") << "x"; }
     setenv("KAVRO_REGISTRY", (dir + "/blocked/registry.xml").c_str(), 1);
-    const ToolRun r = run(NOIR_AX);
+    const CommandResult r = run(NOIR_AX);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("failed"), std::string::npos) << r.output;
 }
@@ -117,7 +104,7 @@ TEST_F(Regsvr32, BareFileNameInTheCurrentFolderIsRegisteredByItsAbsolutePath) {
     char real[4096];
     ASSERT_NE(realpath((dir + "/plugins/noir.ax").c_str(), real), nullptr);
     for (const char* name : {"noir.ax", "../plugins/noir.ax"}) {
-        const ToolRun r = run(std::string("/s ") + name, dir + "/plugins");
+        const CommandResult r = run(std::string("/s ") + name, dir + "/plugins");
         ASSERT_EQ(r.status, 0) << name << ": " << r.output;
         EXPECT_EQ(reg::get_string(kNoirKey + "\\InprocServer32", ""), std::string(real)) << name;
         ASSERT_EQ(run(std::string("/s /u ") + name, dir + "/plugins").status, 0) << name;
@@ -185,28 +172,6 @@ TEST_F(Regsvr32, ARegistrationKilledAnywhereIsWholeOrAbsent) {
 
 class NoirLookup : public TempRegistry {};
 
-// What the mixer does: the first registered filter whose friendly name begins with the requested name.
-ComPtr<IBaseFilter> find_by_name(const std::string& prefix, std::string* found = nullptr) {
-    auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
-    ComPtr<IEnumMoniker> e;
-    if (devenum->CreateClassEnumerator(CLSID_LegacyAmFilterCategory, e.put(), 0) != S_OK) return nullptr;
-    for (;;) {
-        IMoniker* m = nullptr;
-        ULONG got = 0;
-        if (e->Next(1, &m, &got) != S_OK) return nullptr;
-        ComPtr<IMoniker> mon = ComPtr<IMoniker>::adopt(m);
-        ComPtr<IPropertyBag> bag;
-        EXPECT_EQ(mon->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()), S_OK);
-        char name[128];
-        if (FAILED(bag->Read("FriendlyName", name, sizeof name))) continue;
-        if (std::string(name).compare(0, prefix.size(), prefix) != 0) continue;
-        if (found) *found = name;
-        ComPtr<IBaseFilter> f;
-        EXPECT_EQ(mon->BindToObject(nullptr, nullptr, IID_IBaseFilter, f.put_void()), S_OK);
-        return f;
-    }
-}
-
 TEST_F(NoirLookup, FoundByFriendlyNameAndCreatedByClsid) {
     auto devenum = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
     ComPtr<IEnumMoniker> none;
@@ -218,13 +183,13 @@ TEST_F(NoirLookup, FoundByFriendlyNameAndCreatedByClsid) {
 
     ASSERT_EQ(run(std::string("/s ") + NOIR_AX).status, 0);
     std::string name;
-    ComPtr<IBaseFilter> byName = find_by_name("Noi", &name);
+    ComPtr<IBaseFilter> byName = find_filter_by_name("Noi", &name);
     ASSERT_TRUE(byName);
     EXPECT_EQ(name, "Noir");
     CLSID clsid{};
     ASSERT_EQ(byName->GetClassID(&clsid), S_OK);
     EXPECT_EQ(clsid, CLSID_Noir);
-    EXPECT_FALSE(find_by_name("Mesh"));
+    EXPECT_FALSE(find_filter_by_name("Mesh"));
 
     ComPtr<IBaseFilter> byClsid;
     ASSERT_EQ(CoCreateInstance(CLSID_Noir, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, byClsid.put_void()), S_OK);
@@ -238,7 +203,7 @@ TEST_F(NoirLookup, FoundByFriendlyNameAndCreatedByClsid) {
 
 TEST_F(NoirLookup, MixingRendererShowsTheBlackBackgroundFoundByName) {
     ASSERT_EQ(run(std::string("/s ") + NOIR_AX).status, 0);
-    ComPtr<IBaseFilter> noir = find_by_name("Noir");
+    ComPtr<IBaseFilter> noir = find_filter_by_name("Noir");
     ASSERT_TRUE(noir);
     auto graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
     auto builder = create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);

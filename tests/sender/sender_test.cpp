@@ -311,7 +311,7 @@ TEST_F(SenderTest, RegisteredCreatedByClsidAndFoundByName) {
     setenv("KAVRO_JPEG_SENDER_ADDRESS", "127.0.0.1", 1);
     setenv("KAVRO_JPEG_SENDER_PORT", std::to_string(port).c_str(), 1);
     std::string name;
-    ComPtr<IBaseFilter> byName = find_by_name("Jpeg Sender", &name);
+    ComPtr<IBaseFilter> byName = find_filter_by_name("Jpeg Sender", &name);
     ASSERT_TRUE(byName);
     EXPECT_EQ(name, "Jpeg Sender");
     CLSID clsid{};

@@ -6,25 +6,14 @@
 #include <fstream>
 
 #include "platform/sys/paths.h"
+#include "tests/support/temp_dir.h"
 
 using namespace kavro::sys;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        path = fs::temp_directory_path() / ("kavro-sys-" + std::to_string(getpid()) + "-" +
-                                            std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::all, ec);
-        fs::remove_all(path, ec);
-    }
-};
+using kavro::test::TempDir;
 
 void write(const fs::path& p, const std::string& s) { std::ofstream(p) << s; }
 std::string read(const fs::path& p) {
@@ -63,28 +52,28 @@ TEST(DriveC, RootComesFromTheEnvironment) {
 
 TEST(DriveC, SystemPathsMapUnderTheRootAndRelativePathsStayRelative) {
     TempDir t;
-    EnvGuard e("KAVRO_DRIVE_C", t.path.c_str());
-    EXPECT_EQ(local_path("C:/Program Files/KAVRO/Map/indexMap.html"), t.path / "Program Files/KAVRO/Map/indexMap.html");
-    EXPECT_EQ(local_path("C:/Program Files/KAVRO/Map/snapshot/"), t.path / "Program Files/KAVRO/Map/snapshot/");
-    EXPECT_EQ(local_path("c:\\windows\\system32\\ijl15.dll"), t.path / "windows/system32/ijl15.dll");
-    EXPECT_EQ(local_path("C:\\\\MyGraph.grf"), t.path / "MyGraph.grf");
+    EnvGuard e("KAVRO_DRIVE_C", t.path().c_str());
+    EXPECT_EQ(local_path("C:/Program Files/KAVRO/Map/indexMap.html"), t.path() / "Program Files/KAVRO/Map/indexMap.html");
+    EXPECT_EQ(local_path("C:/Program Files/KAVRO/Map/snapshot/"), t.path() / "Program Files/KAVRO/Map/snapshot/");
+    EXPECT_EQ(local_path("c:\\windows\\system32\\ijl15.dll"), t.path() / "windows/system32/ijl15.dll");
+    EXPECT_EQ(local_path("C:\\\\MyGraph.grf"), t.path() / "MyGraph.grf");
     EXPECT_EQ(local_path("./configs/interface.xml"), fs::path("./configs/interface.xml"));
     EXPECT_EQ(local_path(".\\bin\\NAT\\nat.exe"), fs::path("./bin/NAT/nat.exe"));
     EXPECT_EQ(local_path("Images/mesh.ppm"), fs::path("Images/mesh.ppm"));
     // ".." never climbs out of the drive.
-    EXPECT_EQ(local_path("C:/../../etc/passwd"), t.path / "etc/passwd");
-    EXPECT_EQ(local_path("C:/a/b/../c"), t.path / "a/c");
-    EXPECT_EQ(local_path("D:/data"), t.path.parent_path() / "drive_d/data");
+    EXPECT_EQ(local_path("C:/../../etc/passwd"), t.path() / "etc/passwd");
+    EXPECT_EQ(local_path("C:/a/b/../c"), t.path() / "a/c");
+    EXPECT_EQ(local_path("D:/data"), t.path().parent_path() / "drive_d/data");
     // An existing folder whose name differs only in case is found.
-    fs::create_directories(t.path / "Windows" / "System32");
-    EXPECT_EQ(local_path("c:\\windows\\system32\\x.dll"), t.path / "Windows/System32/x.dll");
+    fs::create_directories(t.path() / "Windows" / "System32");
+    EXPECT_EQ(local_path("c:\\windows\\system32\\x.dll"), t.path() / "Windows/System32/x.dll");
 }
 
 TEST(Files, CopyFollowsTheWin32Rules) {
     TempDir t;
-    const fs::path a = t.path / "a.txt", b = t.path / "b.txt";
+    const fs::path a = t.path() / "a.txt", b = t.path() / "b.txt";
     std::error_code ec;
-    EXPECT_FALSE(copy_file(t.path / "missing", b, false, ec));
+    EXPECT_FALSE(copy_file(t.path() / "missing", b, false, ec));
     EXPECT_TRUE(ec);
     write(a, "one");
     EXPECT_TRUE(copy_file(a, b, true, ec)) << ec.message();
@@ -98,14 +87,14 @@ TEST(Files, CopyFollowsTheWin32Rules) {
     fs::permissions(b, fs::perms::owner_read | fs::perms::group_read);
     EXPECT_FALSE(copy_file(a, b, false, ec)); // read-only destination
     EXPECT_EQ(ec, std::errc::permission_denied);
-    fs::create_directory(t.path / "dir");
-    EXPECT_FALSE(copy_file(a, t.path / "dir", false, ec));
-    EXPECT_EQ(std::distance(fs::directory_iterator(t.path), fs::directory_iterator()), 3); // no temporary left
+    fs::create_directory(t.path() / "dir");
+    EXPECT_FALSE(copy_file(a, t.path() / "dir", false, ec));
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.path()), fs::directory_iterator()), 3); // no temporary left
 }
 
 TEST(Files, MoveFollowsTheWin32Rules) {
     TempDir t;
-    const fs::path cur = t.path / "interface.xml", old = t.path / "interface_old.xml";
+    const fs::path cur = t.path() / "interface.xml", old = t.path() / "interface_old.xml";
     std::error_code ec;
     EXPECT_FALSE(move_file(cur, old, MOVEFILE_REPLACE_EXISTING, ec)); // nothing to move
     EXPECT_FALSE(fs::exists(old));
@@ -125,7 +114,7 @@ TEST(Files, MoveFollowsTheWin32Rules) {
     // Moving onto itself is fine.
     EXPECT_TRUE(move_file(cur, cur, MOVEFILE_REPLACE_EXISTING, ec));
     EXPECT_TRUE(path_exists(cur));
-    EXPECT_FALSE(path_exists(t.path / "nothing"));
+    EXPECT_FALSE(path_exists(t.path() / "nothing"));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "platform/sys/process.h"
 #include "platform/sys/system.h"
+#include "tests/support/command.h"
 
 using namespace kavro::sys;
 
@@ -34,14 +35,7 @@ TEST(Processes, RunAndWaitAnswersTheExitStatusOrMinusOne) {
     EXPECT_TRUE(start_process("/bin/true"));
 }
 
-std::string run_capture(const std::string& cmd) {
-    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(cmd.c_str(), "r"), pclose);
-    if (!p) return "";
-    std::array<char, 64> buf{};
-    std::string out;
-    while (fgets(buf.data(), int(buf.size()), p.get())) out += buf.data();
-    return out;
-}
+std::string run_capture(const std::string& cmd) { return kavro::test::run_command(cmd).output; }
 
 TEST(ConnectedState, AMachineWithOnlyLoopbackIsNotConnected) {
     // A network namespace of our own has nothing but a loopback interface.

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/ui/qt/front_end.h"
+#include "tests/support/qt_front_end.h"
 
 using namespace kavro::ui;
 
@@ -29,23 +30,9 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 namespace {
 
-qt::FrontEnd& front_end() {
-    static int argc = 1;
-    static char name[] = "ui_qt_tests";
-    static char* argv[] = {name, nullptr};
-    static qt::FrontEnd* fe = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        return new qt::FrontEnd(argc, argv);
-    }();
-    return *fe;
-}
+qt::FrontEnd& front_end() { return kavro::test::offscreen_front_end("ui_qt_tests"); }
 
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        pump_messages();
-        QCoreApplication::processEvents();
-    }
-}
+using kavro::test::settle;
 
 struct Seen {
     unsigned msg;

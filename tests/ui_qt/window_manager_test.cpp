@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "platform/ui/qt/front_end.h"
+#include "tests/support/qt_front_end.h"
 
 using namespace kavro::ui;
 using namespace std::chrono_literals;
@@ -64,12 +65,7 @@ std::string start_xvfb(Child& xvfb) {
     return number.empty() ? std::string() : ":" + number;
 }
 
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        pump_messages();
-        QCoreApplication::processEvents();
-    }
-}
+using kavro::test::settle;
 
 // Waits (handling messages and events) until `done` holds, at most `limit`.
 bool wait_until(const std::function<bool()>& done, std::chrono::seconds limit = 30s) {

@@ -1,5 +1,8 @@
 // kavro-graph: frames converted from each RGB layout the renderers know, and the tool run on Noir as an
 // operator would (registered, found by name, run for a second, last frame saved).
+#include "tests/support/command.h"
+#include "tests/support/registry.h"
+#include "tests/support/temp_dir.h"
 #include "tools/kavro-graph/graph_runner.h"
 
 #include <gtest/gtest.h>
@@ -74,8 +77,8 @@ TEST(GraphFrames, EveryRgbLayoutBecomesTheSamePicture) {
 }
 
 TEST(GraphFrames, SavedAsPngAndJpeg) {
-    const std::string dir = std::filesystem::temp_directory_path() / ("kavro-graph-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const kavro::test::TempDir temp("kavro-graph");
+    const std::string dir = temp.str();
     Picture p{64, 32, std::vector<std::uint32_t>(64 * 32, 0xFF2040C0)};
     p.pixels[0] = 0xFFFFFFFF;
     std::string error;
@@ -92,23 +95,18 @@ TEST(GraphFrames, SavedAsPngAndJpeg) {
     EXPECT_NEAR(c.red(), 0x20, 6);
     EXPECT_NEAR(c.green(), 0x40, 6);
     EXPECT_NEAR(c.blue(), 0xC0, 6);
-    std::filesystem::remove_all(dir);
 }
 
+// Runs the tool; answers what it printed (standard output and error) and sets its exit code.
 std::string run_tool(const std::string& args, int& status) {
-    std::string out;
-    FILE* f = popen((std::string(KAVRO_GRAPH) + " " + args + " 2>&1").c_str(), "r");
-    if (!f) return status = -1, out;
-    std::array<char, 4096> buf;
-    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), f)) out.append(buf.data(), n);
-    status = pclose(f);
-    return out;
+    kavro::test::CommandResult r = kavro::test::run_command(std::string(KAVRO_GRAPH) + " " + args + " 2>&1");
+    status = r.status;
+    return std::move(r.output);
 }
 
 TEST(GraphTool, RunsNoirForASecondAndSavesItsLastFrame) {
-    const std::string dir = std::filesystem::temp_directory_path() / ("kavro-graph-tool-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    setenv("KAVRO_REGISTRY", (dir + "/registry.xml").c_str(), 1);
+    const kavro::test::ScopedRegistry registry;
+    const std::string dir = registry.dir().str();
     int status = 0;
     std::string out = run_tool("Noir --seconds 1", status);
     EXPECT_NE(status, 0);
@@ -136,8 +134,6 @@ TEST(GraphTool, RunsNoirForASecondAndSavesItsLastFrame) {
     EXPECT_NE(status, 0) << "a picture name it cannot write";
     EXPECT_NE(out.find("must end in .png, .jpg or .jpeg"), std::string::npos) << out;
     EXPECT_EQ(out.find("frame 1:"), std::string::npos) << "--quiet";
-    unsetenv("KAVRO_REGISTRY");
-    std::filesystem::remove_all(dir);
 }
 
 // The mesh filter's page comes from Mesh.ax itself: named by the filter, created by CLSID through the registry,
@@ -146,10 +142,8 @@ TEST(GraphTool, OpensTheMeshFiltersPropertyPage) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the frame is shown through Qt, which is not built for the thread sanitizer";
 #endif
-    const std::string dir =
-        std::filesystem::temp_directory_path() / ("kavro-graph-pages-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    setenv("KAVRO_REGISTRY", (dir + "/registry.xml").c_str(), 1);
+    const kavro::test::ScopedRegistry registry;
+    const std::string dir = registry.dir().str();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int status = 0;
     const std::string out = run_tool(std::string("--register ") + MESH_AX + " --register " + WINGRAPHVIZ +
@@ -162,8 +156,6 @@ TEST(GraphTool, OpensTheMeshFiltersPropertyPage) {
     // The frame holds the 224 x 177 dialog-unit page (336 x 287 pixels) above its buttons.
     EXPECT_GE(shot.width(), 336) << out;
     EXPECT_GE(shot.height(), 287 + 23) << out;
-    unsetenv("KAVRO_REGISTRY");
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

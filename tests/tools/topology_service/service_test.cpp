@@ -1,5 +1,6 @@
 // The topology service over real loopback sockets: stream and close behaviours, the lockout, live description
 // changes and a client that never reads.
+#include "tests/support/temp_dir.h"
 #include "tools/kavro-topology-service/service.h"
 
 #include <arpa/inet.h>
@@ -88,10 +89,8 @@ std::size_t count(const std::string& text, const std::string& what) {
 }
 
 struct TempFile {
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("kavro-topology-" + std::to_string(::getpid()) + "-" +
-                                  std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".topology");
-    ~TempFile() { std::filesystem::remove(path); }
+    kavro::test::TempDir dir{"kavro-topology"};
+    std::filesystem::path path = dir / "station.topology";
     void write(const std::string& text) const { // replaced whole, as editors save
         auto tmp = path.string() + ".new";
         std::ofstream(tmp) << text;

@@ -9,7 +9,7 @@
 #include "platform/com/runtime.h"
 #include "platform/dshow/dshow.h"
 #include "platform/jpeg/jpeg.h"
-#include "tests/vmr9/test_source.h"
+#include "tests/platform/dshow/vmr9/test_source.h"
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>

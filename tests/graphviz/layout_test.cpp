@@ -3,7 +3,7 @@
 #include "platform/graphviz/component.h"
 #include "platform/graphviz/layout_process.h"
 #include "platform/graphviz/worker_protocol.h"
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 
 #include <signal.h>
 #include <sys/wait.h>

@@ -1,6 +1,6 @@
 // Fetching the topology text as the real service serves it: a stream of snapshots, one client at a time.
 #include "filters/mesh/topology_fetch.h"
-#include "tests/mesh/mesh_test_support.h"
+#include "tests/filters/mesh/mesh_test_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "filters/mesh/mesh.h"
 #include "platform/dshow/base/property_page.h"
 #include "platform/graphviz/component.h"
-#include "tests/mesh/mesh_test_support.h"
+#include "tests/filters/mesh/mesh_test_support.h"
 
 #include <dlfcn.h>
 #include <sys/wait.h>

@@ -1,6 +1,6 @@
 // The mesh filter's property page in a property frame shown by the Qt front end (offscreen): the page's
 // widgets inside the frame's window, real clicks on "Default" and OK.
-#include "tests/mesh_prop/fake_mesh.h"
+#include "tests/filters/mesh/fake_mesh.h"
 
 #include "platform/ui/qt/front_end.h"
 #include "tests/support/qt_front_end.h"

@@ -1,7 +1,7 @@
 // The mesh filter's property page in a property frame, driven through the window model as an operator would:
 // what the page shows, "Default", the page's "Apply", the frame's OK, Apply and Cancel; and the base page's
 // contract with its frame.
-#include "tests/mesh_prop/fake_mesh.h"
+#include "tests/filters/mesh/fake_mesh.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "platform/dshow/grabber.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/message_box.h"
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 #include "tests/support/grabber_callback.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/ports.h"

@@ -1,7 +1,7 @@
 // The Noir filter's own behaviour: its media type, type checks, buffer negotiation, frames.
 #include "filters/noir/noir.h"
 #include "platform/dshow/base/renderer.h"
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 // serving inputs 0..3 and 4..7, the return input showing the mixing renderer's composition, a configured
 // V4L2 device that gives no picture, and the time stamps.
 #include "outside/adlink/adlink.h"
-#include "tests/dshow/plugin_support.h"
+#include "tests/platform/dshow/plugin_support.h"
 
 #include <cmath>
 

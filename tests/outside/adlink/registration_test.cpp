@@ -3,7 +3,7 @@
 // points are visible.
 #include "outside/capture_card.h"
 #include "platform/registry/registry.h"
-#include "tests/dshow/plugin_support.h"
+#include "tests/platform/dshow/plugin_support.h"
 
 using namespace kavro::test;
 namespace reg = kavro::registry;

@@ -6,8 +6,8 @@
 #include "platform/dshow/jpeg_decoder.h"
 #include "platform/dshow/vmr9/vmr9.h"
 #include "platform/jpeg/jpeg.h"
-#include "tests/camip/bad_server.h"
-#include "tests/dshow/test_support.h"
+#include "tests/outside/camip/bad_server.h"
+#include "tests/platform/dshow/test_support.h"
 #include "tests/support/filters.h"
 #include "tools/kavro-camera-sim/camera_sim.h"
 

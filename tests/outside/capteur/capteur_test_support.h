@@ -2,7 +2,7 @@
 #pragma once
 
 #include "outside/capteur/capteur.h"
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 #include "tests/support/ports.h"
 
 #include <arpa/inet.h>

@@ -1,7 +1,7 @@
 // The filter through ICapteurControl (both record forms, bad arguments) and its overlay frames in a running
 // graph: Capteur -> SampleGrabber -> Null Renderer.
 #include "outside/capteur/overlay.h"
-#include "tests/capteur/capteur_test_support.h"
+#include "tests/outside/capteur/capteur_test_support.h"
 #include "tests/support/grabber_callback.h"
 
 #include <memory>

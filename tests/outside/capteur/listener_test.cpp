@@ -1,5 +1,5 @@
 // Status datagrams from real UDP sockets on loopback reaching GetStatus and GetPosition through the filter.
-#include "tests/capteur/capteur_test_support.h"
+#include "tests/outside/capteur/capteur_test_support.h"
 
 using namespace capteur;
 using namespace capteur::test;

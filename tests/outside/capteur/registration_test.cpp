@@ -2,7 +2,7 @@
 // through the device enumerator as the mixer looks it up, created by its CLSID as the console does.
 #include "outside/capteur.h"
 #include "platform/registry/registry.h"
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 #include "tests/support/filters.h"
 
 using namespace kavro::test;

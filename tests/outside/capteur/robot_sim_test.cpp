@@ -1,6 +1,6 @@
 // The whole status path on loopback: a simulated robot driven from the station's address reports to the
 // status port, and the filter shows what the robot does.
-#include "tests/capteur/capteur_test_support.h"
+#include "tests/outside/capteur/capteur_test_support.h"
 #include "tools/kavro-robot-sim/robot_sim.h"
 
 using namespace capteur;

@@ -5,8 +5,8 @@
 #include "outside/sender/sender.h"
 #include "platform/jpeg/jpeg.h"
 #include "platform/registry/registry.h"
-#include "tests/dshow/plugin_support.h"
-#include "tests/vmr9/test_source.h"
+#include "tests/platform/dshow/plugin_support.h"
+#include "tests/platform/dshow/vmr9/test_source.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

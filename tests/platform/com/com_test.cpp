@@ -2,7 +2,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/com/runtime.h"
 #include "platform/registry/registry.h"
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 
 using namespace kavro::test;
 

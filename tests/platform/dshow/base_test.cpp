@@ -1,5 +1,5 @@
 // Media types, samples and the allocator of the base classes.
-#include "tests/dshow/test_filters.h"
+#include "tests/platform/dshow/test_filters.h"
 
 #include <thread>
 

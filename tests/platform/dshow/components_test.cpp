@@ -2,7 +2,7 @@
 // window settings, graph file writer.
 #include "platform/registry/registry.h"
 #include "platform/ui/ui.h"
-#include "tests/dshow/test_filters.h"
+#include "tests/platform/dshow/test_filters.h"
 #include "tests/support/grabber_callback.h"
 
 #include <fstream>

@@ -1,7 +1,7 @@
 // The filter graph: filters and names, connections, states, renderer pacing, StopWhenReady, changing
 // one stream while another runs, and intelligent connection through a registered filter.
 #include "platform/registry/registry.h"
-#include "tests/dshow/test_filters.h"
+#include "tests/platform/dshow/test_filters.h"
 
 using namespace kavro::test;
 

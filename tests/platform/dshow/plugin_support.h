@@ -2,7 +2,7 @@
 // a sample grabber tap that keeps the last frame of a pin.
 #pragma once
 
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 #include "tests/support/filters.h"
 #include "tests/support/grabber_callback.h"
 

@@ -4,7 +4,7 @@
 
 #include "platform/dshow/base/renderer.h"
 #include "platform/dshow/base/source.h"
-#include "tests/dshow/test_support.h"
+#include "tests/platform/dshow/test_support.h"
 
 #include <atomic>
 #include <chrono>

@@ -4,8 +4,8 @@
 #include "platform/dshow/vmr9/vmr9.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/ui.h"
-#include "tests/dshow/test_support.h"
-#include "tests/vmr9/test_source.h"
+#include "tests/platform/dshow/test_support.h"
+#include "tests/platform/dshow/vmr9/test_source.h"
 
 #include <atomic>
 #include <chrono>

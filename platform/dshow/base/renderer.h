@@ -6,6 +6,11 @@
 // time stamps waits for the next display tick (every DisplayPeriod of the steady clock, 50 Hz by
 // default). While paused a sample is held until Run (or Stop/flush). Holding the sample is what paces a
 // source with a single buffer. Stop and BeginFlush release a held sample at once.
+//
+// Threads and locks (order: filter.h): Receive and DoRenderSample run on the upstream streaming thread; the
+// state changes come on the application thread under the filter's state lock. The pacing lock guards the
+// mirrored state, the run start, the flushing and holding flags; Receive waits on it but never holds it while
+// it renders or sends a quality message.
 #pragma once
 
 #include "platform/dshow/base/filter.h"
@@ -20,7 +25,8 @@ public:
     CBaseRendererInputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
                           const char* name);
 
-    // Renders one sample, on the streaming thread, at its time. Its result is Receive's.
+    // Renders one sample, on the streaming thread, at its time, with no lock of the base classes held. Its
+    // result is Receive's (anything but S_OK makes the source stop producing). No default.
     virtual HRESULT DoRenderSample(IMediaSample* sample) = 0;
 
     HRESULT Receive(IMediaSample* sample) override;
@@ -43,7 +49,7 @@ public:
 private:
     void SendQuality(IMediaSample* sample, REFERENCE_TIME late, REFERENCE_TIME start);
 
-    std::mutex m_pace;
+    std::mutex m_pace; // the pacing lock: guards the five fields below and the wait on m_cv
     std::condition_variable m_cv;
     FILTER_STATE m_state = State_Stopped; // mirrored under m_pace
     REFERENCE_TIME m_runStart = 0;
@@ -61,8 +67,13 @@ public:
     CBaseRenderer(REFCLSID clsid, const char* objectName, IUnknown* outer, HRESULT* phr);
     ~CBaseRenderer() override;
 
+    // The input pin's hooks, passed to the filter. CheckMediaType: whether "In" takes the type, as the pin's
+    // (pins.h): when connecting, for QueryAccept, and for a type change on the streaming thread. No default.
     virtual HRESULT CheckMediaType(const CMediaType* mt) = 0;
+    // As CBaseRendererInputPin::DoRenderSample. No default.
     virtual HRESULT DoRenderSample(IMediaSample* sample) = 0;
+    // A type was accepted (connection, under the state lock; or a change, on the streaming thread): prepare
+    // for it. A failure refuses it. The default accepts.
     virtual HRESULT SetMediaType(const CMediaType*) { return S_OK; }
 
     int GetPinCount() override { return 1; }

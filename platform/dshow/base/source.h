@@ -1,6 +1,17 @@
 // CSource and CSourceStream: a source filter whose output pins each run a worker thread that asks the
 // connection's allocator for an empty sample, has FillBuffer fill it, and delivers it downstream, while
 // the filter is paused or running. A delivery error ends production until the next start.
+//
+// The worker's life, for one connected pin (threads and the lock order: filter.h):
+//   Pause from stopped (application thread, state lock held): Active commits the allocator, starts the
+//     worker and waits for it: worker OnThreadCreate (a failure ends the worker: OnThreadDestroy, and Pause
+//     fails with it), then the worker answers the pause and enters DoBufferProcessingLoop:
+//     OnThreadStartPlay, then GetDeliveryBuffer -> FillBuffer -> Deliver, over and over. Run and a pause
+//     from running change nothing for the worker: it produces while paused too (downstream holds samples).
+//   Stop (application thread, state lock held): Inactive decommits the allocator (a worker waiting for a
+//     buffer wakes), asks the worker to stop and to exit and joins it; the worker runs OnThreadDestroy last.
+// The worker takes the command lock only to read or answer a command, never while it calls a hook; the hooks
+// run with no lock of the base classes held and must not take the filter's state lock.
 #pragma once
 
 #include "platform/dshow/base/filter.h"
@@ -34,16 +45,26 @@ public:
     CSourceStream(const char* objectName, HRESULT* phr, CSource* filter, const char* pinName);
     ~CSourceStream() override;
 
-    // Fills one sample on the worker thread. S_OK: deliver it; S_FALSE: end of stream; failure: stop.
+    // Fills one empty sample of the connection's allocator, on the worker thread; may wait (that is what
+    // paces a live source). S_OK: the sample is delivered; S_FALSE: end of stream (EndOfStream goes
+    // downstream and production ends until the next start); a failure: the same, with a message on stderr.
+    // No default.
     virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
+    // First call on the new worker thread, while Active waits for it: take what streaming needs. A failure
+    // ends the worker (OnThreadDestroy is still called) and is what Pause returns. The default succeeds.
     virtual HRESULT OnThreadCreate() { return S_OK; }
+    // Last call on the worker thread, when the pin stops (or OnThreadCreate failed): release what
+    // OnThreadCreate took. Its result is ignored. The default does nothing.
     virtual HRESULT OnThreadDestroy() { return S_OK; }
+    // On the worker thread each time production starts, before the first FillBuffer (after every pause
+    // from stopped). Its result is ignored. The default does nothing.
     virtual HRESULT OnThreadStartPlay() { return S_OK; }
 
-    // Media types: by default the single type of GetMediaType(CMediaType*) at position 0.
+    // Media types: by default the single type of GetMediaType(CMediaType*) at position 0, on the thread that
+    // connects; the one-type form has no useful default (E_UNEXPECTED: a pin overrides one of the two).
     HRESULT GetMediaType(int position, CMediaType* mt) override;
     virtual HRESULT GetMediaType(CMediaType* mt);
-    HRESULT CheckMediaType(const CMediaType* mt) override; // equal to GetMediaType(0)
+    HRESULT CheckMediaType(const CMediaType* mt) override; // S_OK for the type at position 0 only, else E_FAIL
 
     HRESULT Active() override;   // starts the worker thread
     HRESULT Inactive() override; // stops and joins it
@@ -56,6 +77,9 @@ protected:
     bool CheckRequest(Command* command);
     Command GetRequest(); // blocks
     void Reply(HRESULT result);
+    // The worker's production loop, entered after each answered pause or run command: OnThreadStartPlay, then
+    // samples until a command is waiting (it returns for stop and exit, answers run and pause itself) or
+    // production ends. Overrides must answer commands the same way. Its result is ignored.
     virtual HRESULT DoBufferProcessingLoop();
 
     CSource* m_pFilter;

@@ -54,8 +54,10 @@ public:
     CTransformFilter(const char* objectName, IUnknown* outer, REFCLSID clsid);
     ~CTransformFilter() override;
 
-    // Hooks. Connection hooks run on the thread that connects, under the filter lock; Transform runs on the
-    // upstream streaming thread under the receive lock.
+    // Hooks. Connection hooks run on the thread that connects, under the filter (state) lock; Transform runs
+    // on the upstream streaming thread under the receive lock; the state lock comes before the receive lock
+    // (filter.h). CheckInputType and CheckTransform also answer QueryAccept (any thread, no lock). Only the
+    // last four have defaults.
 
     // Whether the input pin takes this type: S_OK, else a failure (the connection is refused).
     virtual HRESULT CheckInputType(const CMediaType* in) = 0;
@@ -68,15 +70,20 @@ public:
     // Fills out from in. S_OK: out is delivered. S_FALSE: out is dropped, streaming goes on. A failure: out is
     // dropped and the failure is returned to the upstream filter (which then usually stops streaming).
     virtual HRESULT Transform(IMediaSample* in, IMediaSample* out) = 0;
-    // A pin's type has been agreed (after the Check calls accepted it).
+    // A pin's type has been agreed (after the Check calls accepted it); a failure abandons that type.
     virtual HRESULT SetMediaType(PIN_DIRECTION, const CMediaType*) { return S_OK; }
-    // A pin is being disconnected.
+    // A pin is being disconnected (or a connection attempt failed): forget what its type set up. The result
+    // is ignored.
     virtual HRESULT BreakConnect(PIN_DIRECTION) { return S_OK; }
-    // Stopped -> paused and -> stopped, under the filter lock (StopStreaming also under the receive lock).
+    // Stopped -> paused with both pins connected, under the filter lock, before the pins are activated: a
+    // failure makes Pause fail. StopStreaming: -> stopped, after the pins, under the filter lock and the
+    // receive lock (no sample is in Transform); its result is ignored.
     virtual HRESULT StartStreaming() { return S_OK; }
     virtual HRESULT StopStreaming() { return S_OK; }
 
-    // The receive path; overridable by filters that deliver differently.
+    // The receive path, on the upstream streaming thread after the input pin's checks: takes the receive
+    // lock, an output buffer (waiting while all are in use), copies times and flags, Transform, Deliver.
+    // Its result goes back upstream. Overridable by filters that deliver differently.
     virtual HRESULT Receive(IMediaSample* sample);
 
     int GetPinCount() override { return 2; }

@@ -50,9 +50,14 @@ public:
     CUnknown(const char* name, IUnknown* outer);
     ~CUnknown() override = default;
 
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override; // IUnknown only
+    // The object's own interfaces, on any thread, no lock. An override answers its IIDs with GetInterface
+    // (which adds the reference) and passes every other IID to its base class's; this one answers IID_IUnknown
+    // with the inner IUnknown, E_POINTER for a null out pointer, else E_NOINTERFACE and a null pointer.
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override;
+    // Thread-safe count; the release that reaches zero deletes the object (pins override both to count on
+    // their filter instead).
     ULONG NonDelegatingAddRef() override;
-    ULONG NonDelegatingRelease() override; // deletes the object at zero
+    ULONG NonDelegatingRelease() override;
 
     // The outer object when aggregated, else this object's own IUnknown.
     IUnknown* GetOwner() const { return m_pUnknown; }

@@ -63,6 +63,32 @@ inline std::uint32_t expand565(std::uint16_t v) {
     return opaque_alpha | ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
 }
 
+// One row of `w` pixels of the source format as opaque a8r8g8b8.
+void convert_row(PixelFormat format, const std::uint8_t* src, std::uint32_t* dst, int w) {
+    switch (format) {
+    case PixelFormat::rgb32:
+        for (int x = 0; x < w; ++x) {
+            std::uint32_t v;
+            std::memcpy(&v, src + 4 * x, 4);
+            dst[x] = v | opaque_alpha;
+        }
+        break;
+    case PixelFormat::rgb24:
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t* p = src + 3 * x;
+            dst[x] = opaque_alpha | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+        }
+        break;
+    case PixelFormat::rgb565:
+        for (int x = 0; x < w; ++x) {
+            std::uint16_t v;
+            std::memcpy(&v, src + 2 * x, 2);
+            dst[x] = expand565(v);
+        }
+        break;
+    }
+}
+
 } // namespace
 
 int bits_per_pixel(PixelFormat format) {
@@ -207,30 +233,8 @@ Status Compositor::convert(const FrameView& in, Frame& out, bool key, std::uint3
     out.data = out.pixels.data();
     out.stride = std::size_t(w) * 4;
     for (int y = 0; y < h; ++y) {
-        const std::uint8_t* src = row_of(y);
         std::uint32_t* dst = out.pixels.data() + std::size_t(y) * std::size_t(w);
-        switch (in.format) {
-        case PixelFormat::rgb32:
-            for (int x = 0; x < w; ++x) {
-                std::uint32_t v;
-                std::memcpy(&v, src + 4 * x, 4);
-                dst[x] = v | opaque_alpha;
-            }
-            break;
-        case PixelFormat::rgb24:
-            for (int x = 0; x < w; ++x) {
-                const std::uint8_t* p = src + 3 * x;
-                dst[x] = opaque_alpha | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
-            }
-            break;
-        case PixelFormat::rgb565:
-            for (int x = 0; x < w; ++x) {
-                std::uint16_t v;
-                std::memcpy(&v, src + 2 * x, 2);
-                dst[x] = expand565(v);
-            }
-            break;
-        }
+        convert_row(in.format, row_of(y), dst, w);
         if (key) {
             for (int x = 0; x < w; ++x)
                 if ((dst[x] & 0xffffffu) == key_rgb) dst[x] = 0; // transparent, premultiplied
@@ -454,6 +458,198 @@ bool Compositor::dirty() const {
     return settings_changed_;
 }
 
+// One composition, in named steps: what compose draws into one target while it holds compose_mutex_.
+class Compositor::Composition {
+public:
+    Composition(Compositor& self, const ImageView& target, const Viewport& viewport)
+        : self_(self), target_(target), viewport_(viewport) {}
+
+    // Copies the settings and takes every stream's newest frame; false when the target cannot be drawn into.
+    bool begin(bool mark_shown) {
+        {
+            std::lock_guard lock(self_.settings_mutex_);
+            placements_ = self_.placements_;
+            background_ = self_.background_;
+            if (mark_shown) self_.settings_changed_ = false;
+        }
+        for (auto& slot : self_.slots_) take_newest(*slot);
+        take_newest(*self_.overlay_);
+        dest_.image = pixman_image_create_bits(PIXMAN_a8r8g8b8, target_.width, target_.height, target_.pixels,
+                                               int(target_.stride));
+        return dest_.image != nullptr;
+    }
+
+    // The background where no opaque stream covers the whole target, then the streams back to front.
+    void draw_streams() {
+        const std::vector<Layer> layers = visible_layers();
+        std::size_t first = frontmost_cover(layers);
+        if (first == layers.size()) {
+            first = 0;
+            fill({0, 0, target_.width, target_.height}, opaque_alpha | background_);
+        }
+        for (std::size_t i = first; i < layers.size(); ++i) {
+            const Layer& l = layers[i];
+            draw(*self_.slots_[std::size_t(l.stream)]->front, l.x, l.y, placement(l).alpha, true);
+        }
+    }
+
+    // The overlay bitmap over everything, at its own place and alpha.
+    void draw_overlay() {
+        const Frame* o = self_.overlay_->front.get();
+        if (!o || o->width <= 0 || !(o->params.alpha > 0.0f)) return;
+        const AlphaBitmapParams& p = o->params;
+        AxisMap mx, my;
+        if (map_axis(viewport_.x + p.destination.left * viewport_.width,
+                     viewport_.x + p.destination.right * viewport_.width, p.source.left, p.source.right,
+                     target_.width, mx) &&
+            map_axis(viewport_.y + p.destination.top * viewport_.height,
+                     viewport_.y + p.destination.bottom * viewport_.height, p.source.top, p.source.bottom,
+                     target_.height, my))
+            draw(*o, mx, my, p.alpha, false);
+    }
+
+private:
+    // A visible stream: where its frame lands on the target.
+    struct Layer {
+        int stream;
+        AxisMap x, y;
+        bool full; // covers the whole target
+    };
+
+    const Placement& placement(const Layer& l) const { return placements_[std::size_t(l.stream)]; }
+
+    // The streams with a frame, a nonzero alpha and some target pixels, back to front (higher z first, then
+    // by stream number).
+    std::vector<Layer> visible_layers() const {
+        std::vector<Layer> layers;
+        layers.reserve(self_.slots_.size());
+        for (int i = 0; i < self_.stream_count(); ++i) {
+            const Frame* f = self_.slots_[std::size_t(i)]->front.get();
+            const Placement& p = placements_[std::size_t(i)];
+            if (!f || f->width <= 0 || p.alpha <= 0.0f) continue;
+            Layer l{i, {}, {}, false};
+            if (!map_axis(viewport_.x + p.rect.left * viewport_.width, viewport_.x + p.rect.right * viewport_.width,
+                          0, f->width, target_.width, l.x) ||
+                !map_axis(viewport_.y + p.rect.top * viewport_.height,
+                          viewport_.y + p.rect.bottom * viewport_.height, 0, f->height, target_.height, l.y))
+                continue;
+            l.full = l.x.begin == 0 && l.x.end == target_.width && l.y.begin == 0 && l.y.end == target_.height;
+            layers.push_back(l);
+        }
+        std::stable_sort(layers.begin(), layers.end(), [&](const Layer& a, const Layer& b) {
+            const std::uint32_t za = placement(a).z, zb = placement(b).z;
+            return za != zb ? za > zb : a.stream < b.stream;
+        });
+        return layers;
+    }
+
+    // An opaque stream that fills the target hides the background and everything behind it: the frontmost
+    // such layer (layers.size() when there is none).
+    std::size_t frontmost_cover(const std::vector<Layer>& layers) const {
+        for (std::size_t i = layers.size(); i-- > 0;)
+            if (layers[i].full && placement(layers[i]).alpha >= 1.0f) return i;
+        return layers.size();
+    }
+
+    void draw(const Frame& f, const AxisMap& mx, const AxisMap& my, float alpha, bool opaque) {
+        if (f.solid)
+            draw_solid(f.colour, mx, my, alpha);
+        else
+            draw_picture(f, mx, my, alpha, opaque);
+    }
+
+    // A uniform frame: a fill, blended at the alpha unless it is opaque.
+    void draw_solid(std::uint32_t c, const AxisMap& mx, const AxisMap& my, float alpha) {
+        if (alpha >= 1.0f && c >> 24 == 0xff) {
+            fill({mx.begin, my.begin, mx.end, my.end}, c);
+            return;
+        }
+        if (c >> 24 == 0) return; // entirely transparent
+        const pixman_color_t colour = pixman_colour(c);
+        ImageRef src(pixman_image_create_solid_fill(&colour));
+        ImageRef mask(opacity(alpha));
+        if (src.image && mask.image)
+            pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask.image, dest_.image, 0, 0, 0, 0, mx.begin,
+                                     my.begin, mx.end - mx.begin, my.end - my.begin);
+    }
+
+    // A picture, scaled bilinearly to its place. Stream frames are drawn opaque at alpha 1; the overlay
+    // keeps its own transparency; a lent frame's fourth byte is ignored.
+    void draw_picture(const Frame& f, const AxisMap& mx, const AxisMap& my, float alpha, bool opaque) {
+        const int w = mx.end - mx.begin, h = my.end - my.begin;
+        ImageRef src(scaled_source(f, mx, my));
+        if (!src.image) return;
+        if (alpha >= 1.0f) {
+            pixman_image_composite32(opaque || f.lent ? PIXMAN_OP_SRC : PIXMAN_OP_OVER, src.image, nullptr,
+                                     dest_.image, 0, 0, 0, 0, mx.begin, my.begin, w, h);
+            return;
+        }
+        ImageRef mask(opacity(alpha));
+        if (!mask.image) return;
+        if (!f.lent) {
+            pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask.image, dest_.image, 0, 0, 0, 0, mx.begin,
+                                     my.begin, w, h);
+            return;
+        }
+        blend_lent(src.image, mask.image, mx, my);
+    }
+
+    // pixman blends a scaled x8r8g8b8 picture at an opacity on its slow general path (about 2.5 times the
+    // cost of a8r8g8b8): scale the lent frame into an a8r8g8b8 scratch image, then blend that unscaled.
+    // The result is the same to the bit.
+    void blend_lent(pixman_image_t* src, pixman_image_t* mask, const AxisMap& mx, const AxisMap& my) {
+        const int w = mx.end - mx.begin, h = my.end - my.begin;
+        self_.scratch_.resize(std::size_t(w) * std::size_t(h));
+        ImageRef scaled(pixman_image_create_bits(PIXMAN_a8r8g8b8, w, h, self_.scratch_.data(), w * 4));
+        if (!scaled.image) return;
+        pixman_image_composite32(PIXMAN_OP_SRC, src, nullptr, scaled.image, 0, 0, 0, 0, 0, 0, w, h);
+        pixman_image_composite32(PIXMAN_OP_OVER, scaled.image, mask, dest_.image, 0, 0, 0, 0, mx.begin, my.begin,
+                                 w, h);
+    }
+
+    // The frame as a pixman image whose transform maps the composite region back to the frame's pixels.
+    static pixman_image_t* scaled_source(const Frame& f, const AxisMap& mx, const AxisMap& my) {
+        pixman_image_t* src = pixman_image_create_bits(f.lent ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, f.width,
+                                                       f.height, const_cast<std::uint32_t*>(f.data),
+                                                       int(f.stride));
+        if (!src) return nullptr;
+        pixman_transform_t t{};
+        t.matrix[0][0] = pixman_double_to_fixed(mx.a);
+        t.matrix[0][2] = pixman_double_to_fixed(mx.b);
+        t.matrix[1][1] = pixman_double_to_fixed(my.a);
+        t.matrix[1][2] = pixman_double_to_fixed(my.b);
+        t.matrix[2][2] = pixman_fixed_1;
+        pixman_image_set_transform(src, &t);
+        pixman_image_set_filter(src, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+        pixman_image_set_repeat(src, PIXMAN_REPEAT_PAD);
+        return src;
+    }
+
+    void fill(const pixman_box32_t& box, std::uint32_t argb) {
+        const pixman_color_t c = pixman_colour(argb);
+        pixman_image_fill_boxes(PIXMAN_OP_SRC, dest_.image, &c, 1, &box);
+    }
+
+    // 0xAARRGGBB as pixman's 16-bit channels.
+    static pixman_color_t pixman_colour(std::uint32_t c) {
+        return {std::uint16_t((c >> 16 & 0xff) * 0x101), std::uint16_t((c >> 8 & 0xff) * 0x101),
+                std::uint16_t((c & 0xff) * 0x101), std::uint16_t((c >> 24) * 0x101)};
+    }
+
+    // A mask of uniform opacity.
+    static pixman_image_t* opacity(float alpha) {
+        const pixman_color_t m{0, 0, 0, std::uint16_t(std::lround(alpha * 65535.0f))};
+        return pixman_image_create_solid_fill(&m);
+    }
+
+    Compositor& self_;
+    const ImageView& target_;
+    const Viewport& viewport_;
+    std::vector<Placement> placements_;
+    std::uint32_t background_ = 0;
+    ImageRef dest_{nullptr};
+};
+
 void Compositor::compose(const ImageView& target, const Viewport& viewport, bool mark_shown) {
     if (!target.pixels || target.width <= 0 || target.height <= 0 || target.stride % 4 != 0 ||
         target.stride < std::size_t(target.width) * 4)
@@ -461,137 +657,10 @@ void Compositor::compose(const ImageView& target, const Viewport& viewport, bool
     std::lock_guard compose_lock(compose_mutex_);
     compositions_.fetch_add(1, std::memory_order_relaxed);
     if (mark_shown) frames_changed_.store(false, std::memory_order_relaxed);
-    std::vector<Placement> placements;
-    std::uint32_t background;
-    {
-        std::lock_guard lock(settings_mutex_);
-        placements = placements_;
-        background = background_;
-        if (mark_shown) settings_changed_ = false;
-    }
-    for (auto& slot : slots_) take_newest(*slot);
-    take_newest(*overlay_);
-
-    ImageRef dest(pixman_image_create_bits(PIXMAN_a8r8g8b8, target.width, target.height, target.pixels,
-                                           int(target.stride)));
-    if (!dest.image) return;
-
-    // Visible streams, back to front.
-    struct Layer {
-        int stream;
-        AxisMap x, y;
-        bool full; // covers the whole target
-    };
-    std::vector<Layer> layers;
-    layers.reserve(slots_.size());
-    for (int i = 0; i < stream_count(); ++i) {
-        const Frame* f = slots_[std::size_t(i)]->front.get();
-        const Placement& p = placements[std::size_t(i)];
-        if (!f || f->width <= 0 || p.alpha <= 0.0f) continue;
-        Layer l{i, {}, {}, false};
-        if (!map_axis(viewport.x + p.rect.left * viewport.width, viewport.x + p.rect.right * viewport.width, 0,
-                      f->width, target.width, l.x) ||
-            !map_axis(viewport.y + p.rect.top * viewport.height, viewport.y + p.rect.bottom * viewport.height, 0,
-                      f->height, target.height, l.y))
-            continue;
-        l.full = l.x.begin == 0 && l.x.end == target.width && l.y.begin == 0 && l.y.end == target.height;
-        layers.push_back(l);
-    }
-    std::stable_sort(layers.begin(), layers.end(), [&](const Layer& a, const Layer& b) {
-        const std::uint32_t za = placements[std::size_t(a.stream)].z, zb = placements[std::size_t(b.stream)].z;
-        return za != zb ? za > zb : a.stream < b.stream;
-    });
-
-    // An opaque stream that fills the target hides the background and everything behind it.
-    std::size_t first = layers.size();
-    for (std::size_t i = layers.size(); i-- > 0;) {
-        if (layers[i].full && placements[std::size_t(layers[i].stream)].alpha >= 1.0f) {
-            first = i;
-            break;
-        }
-    }
-    if (first == layers.size()) {
-        first = 0;
-        const pixman_color_t c{std::uint16_t((background >> 16 & 0xff) * 0x101),
-                               std::uint16_t((background >> 8 & 0xff) * 0x101),
-                               std::uint16_t((background & 0xff) * 0x101), 0xffff};
-        const pixman_box32_t box{0, 0, target.width, target.height};
-        pixman_image_fill_boxes(PIXMAN_OP_SRC, dest.image, &c, 1, &box);
-    }
-
-    auto draw = [&](const Frame& f, const AxisMap& mx, const AxisMap& my, float alpha, bool opaque) {
-        const int w = mx.end - mx.begin, h = my.end - my.begin;
-        if (f.solid) {
-            const std::uint32_t c = f.colour;
-            const pixman_color_t colour{std::uint16_t((c >> 16 & 0xff) * 0x101), std::uint16_t((c >> 8 & 0xff) * 0x101),
-                                        std::uint16_t((c & 0xff) * 0x101), std::uint16_t((c >> 24) * 0x101)};
-            if (alpha >= 1.0f && c >> 24 == 0xff) {
-                const pixman_box32_t box{mx.begin, my.begin, mx.end, my.end};
-                pixman_image_fill_boxes(PIXMAN_OP_SRC, dest.image, &colour, 1, &box);
-                return;
-            }
-            if (c >> 24 == 0) return; // entirely transparent
-            ImageRef src(pixman_image_create_solid_fill(&colour));
-            const pixman_color_t m{0, 0, 0, std::uint16_t(std::lround(alpha * 65535.0f))};
-            ImageRef mask(pixman_image_create_solid_fill(&m));
-            if (src.image && mask.image)
-                pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask.image, dest.image, 0, 0, 0, 0, mx.begin,
-                                         my.begin, w, h);
-            return;
-        }
-        ImageRef src(pixman_image_create_bits(f.lent ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, f.width, f.height,
-                                              const_cast<std::uint32_t*>(f.data), int(f.stride)));
-        if (!src.image) return;
-        pixman_transform_t t{};
-        t.matrix[0][0] = pixman_double_to_fixed(mx.a);
-        t.matrix[0][2] = pixman_double_to_fixed(mx.b);
-        t.matrix[1][1] = pixman_double_to_fixed(my.a);
-        t.matrix[1][2] = pixman_double_to_fixed(my.b);
-        t.matrix[2][2] = pixman_fixed_1;
-        pixman_image_set_transform(src.image, &t);
-        pixman_image_set_filter(src.image, PIXMAN_FILTER_BILINEAR, nullptr, 0);
-        pixman_image_set_repeat(src.image, PIXMAN_REPEAT_PAD);
-        if (alpha >= 1.0f) {
-            pixman_image_composite32(opaque || f.lent ? PIXMAN_OP_SRC : PIXMAN_OP_OVER, src.image, nullptr,
-                                     dest.image, 0, 0, 0, 0, mx.begin, my.begin, w, h);
-            return;
-        }
-        const pixman_color_t m{0, 0, 0, std::uint16_t(std::lround(alpha * 65535.0f))};
-        ImageRef mask(pixman_image_create_solid_fill(&m));
-        if (!mask.image) return;
-        if (!f.lent) {
-            pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask.image, dest.image, 0, 0, 0, 0, mx.begin,
-                                     my.begin, w, h);
-            return;
-        }
-        // pixman blends a scaled x8r8g8b8 picture at an opacity on its slow general path (about 2.5 times the
-        // cost of a8r8g8b8): scale the lent frame into an a8r8g8b8 scratch image, then blend that unscaled.
-        // The result is the same to the bit.
-        scratch_.resize(std::size_t(w) * std::size_t(h));
-        ImageRef scaled(pixman_image_create_bits(PIXMAN_a8r8g8b8, w, h, scratch_.data(), w * 4));
-        if (!scaled.image) return;
-        pixman_image_composite32(PIXMAN_OP_SRC, src.image, nullptr, scaled.image, 0, 0, 0, 0, 0, 0, w, h);
-        pixman_image_composite32(PIXMAN_OP_OVER, scaled.image, mask.image, dest.image, 0, 0, 0, 0, mx.begin,
-                                 my.begin, w, h);
-    };
-
-    for (std::size_t i = first; i < layers.size(); ++i) {
-        const Layer& l = layers[i];
-        draw(*slots_[std::size_t(l.stream)]->front, l.x, l.y, placements[std::size_t(l.stream)].alpha, true);
-    }
-
-    const Frame* o = overlay_->front.get();
-    if (o && o->width > 0 && o->params.alpha > 0.0f) {
-        const AlphaBitmapParams& p = o->params;
-        AxisMap mx, my;
-        if (map_axis(viewport.x + p.destination.left * viewport.width,
-                     viewport.x + p.destination.right * viewport.width, p.source.left, p.source.right,
-                     target.width, mx) &&
-            map_axis(viewport.y + p.destination.top * viewport.height,
-                     viewport.y + p.destination.bottom * viewport.height, p.source.top, p.source.bottom,
-                     target.height, my))
-            draw(*o, mx, my, p.alpha, false);
-    }
+    Composition composition(*this, target, viewport);
+    if (!composition.begin(mark_shown)) return;
+    composition.draw_streams();
+    composition.draw_overlay();
 }
 
 } // namespace kavro::vmr9

@@ -137,6 +137,7 @@ public:
 private:
     struct Frame;
     struct Slot;
+    class Composition; // the steps of one compose (compositor.cpp)
     struct Placement {
         NormalizedRect rect;
         float alpha = 1.0f;

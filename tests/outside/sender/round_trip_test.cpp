@@ -3,8 +3,8 @@
 // inserts: what arrives is the picture sent, at least 30 dB.
 #include "outside/receiver.h"
 #include "outside/sender/sender.h"
-#include "tests/dshow/plugin_support.h"
-#include "tests/vmr9/test_source.h"
+#include "tests/platform/dshow/plugin_support.h"
+#include "tests/platform/dshow/vmr9/test_source.h"
 
 #include <cmath>
 

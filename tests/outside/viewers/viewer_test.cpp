@@ -8,7 +8,7 @@
 #include "platform/registry/registry.h"
 #include "platform/sys/paths.h"
 #include "platform/ui/control_host.h"
-#include "tests/dshow/plugin_support.h"
+#include "tests/platform/dshow/plugin_support.h"
 
 #include <httplib.h>
 

@@ -1,12 +1,13 @@
 #include "platform/com/runtime.h"
 
+#include "platform/com/com_ptr.h"
+#include "platform/com/object.h"
 #include "platform/registry/registry.h"
 
 #include <charconv>
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <map>
@@ -117,25 +118,9 @@ Runtime& runtime() {
 }
 
 // A class factory over a built-in creation function.
-class BuiltinFactory final : public IClassFactory {
+class BuiltinFactory final : public ComObject<Implements<IClassFactory, IID_IClassFactory>> {
 public:
     explicit BuiltinFactory(CreateFn fn) : fn_(fn) {}
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++ref_; }
-    ULONG Release() override {
-        const ULONG r = --ref_;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -145,7 +130,6 @@ public:
 
 private:
     CreateFn fn_;
-    std::atomic<ULONG> ref_{0};
 };
 
 } // namespace
@@ -196,13 +180,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD, void*, REFIID iid, void** object
         auto it = rt.builtins.find(clsid);
         if (it != rt.builtins.end()) fn = it->second;
     }
-    if (fn) {
-        auto* f = new kavro::com::BuiltinFactory(fn);
-        f->AddRef();
-        const HRESULT hr = f->QueryInterface(iid, object);
-        f->Release();
-        return hr;
-    }
+    if (fn) return ComPtr<IClassFactory>(new kavro::com::BuiltinFactory(fn))->QueryInterface(iid, object);
     const auto path =
         kavro::registry::get_string(kavro::com::clsid_key(clsid) + "\\InprocServer32", "");
     if (!path || path->empty()) return REGDB_E_CLASSNOTREG;

@@ -1,6 +1,7 @@
 // The system device enumerator: the filters registered in a category, each as a moniker whose property
 // bag reads the registration's values and which binds to the filter by its CLSID.
 #include "platform/com/com_ptr.h"
+#include "platform/com/enum_snapshot.h"
 #include "platform/com/runtime.h"
 #include "platform/dshow/base/unknown.h"
 #include "platform/dshow/builder.h"
@@ -14,25 +15,12 @@ namespace kavro::dshow {
 
 namespace {
 
-class CPropertyBag final : public IPropertyBag {
+using kavro::com::ComObject;
+using kavro::com::Implements;
+
+class CPropertyBag final : public ComObject<Implements<IPropertyBag, IID_IPropertyBag>> {
 public:
     explicit CPropertyBag(std::string key) : key_(std::move(key)) {}
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-            *object = static_cast<IPropertyBag*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++ref_; }
-    ULONG Release() override {
-        const ULONG r = --ref_;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT Read(const char* name, char* value, ULONG capacity) override {
         if (!name || !value) return E_POINTER;
         std::string text;
@@ -49,28 +37,11 @@ public:
 
 private:
     std::string key_;
-    std::atomic<ULONG> ref_{0};
 };
 
-class CMoniker final : public IMoniker {
+class CMoniker final : public ComObject<Implements<IMoniker, IID_IMoniker>> {
 public:
     explicit CMoniker(std::string key) : key_(std::move(key)) {}
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IMoniker) {
-            *object = static_cast<IMoniker*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++ref_; }
-    ULONG Release() override {
-        const ULONG r = --ref_;
-        if (r == 0) delete this;
-        return r;
-    }
     HRESULT BindToObject(void*, IMoniker*, REFIID iid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -81,73 +52,25 @@ public:
     }
     HRESULT BindToStorage(void*, IMoniker*, REFIID iid, void** object) override {
         if (!object) return E_POINTER;
-        auto* bag = new CPropertyBag(key_);
-        bag->AddRef();
-        const HRESULT hr = bag->QueryInterface(iid, object);
-        bag->Release();
-        return hr;
+        ComPtr<CPropertyBag> bag(new CPropertyBag(key_));
+        return bag->QueryInterface(iid, object);
     }
 
 private:
     std::string key_;
-    std::atomic<ULONG> ref_{0};
 };
 
-class CEnumMoniker final : public IEnumMoniker {
-public:
-    explicit CEnumMoniker(std::vector<std::string> keys, std::size_t pos = 0) : keys_(std::move(keys)), pos_(pos) {}
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumMoniker) {
-            *object = static_cast<IEnumMoniker*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+// The snapshot keeps the registration keys; each Next makes a new moniker over one.
+struct CopyMoniker {
+    using Stored = std::string;
+    using Item = IMoniker*;
+    static IMoniker* copy(const std::string& key) {
+        IMoniker* m = new CMoniker(key);
+        m->AddRef();
+        return m;
     }
-    ULONG AddRef() override { return ++ref_; }
-    ULONG Release() override {
-        const ULONG r = --ref_;
-        if (r == 0) delete this;
-        return r;
-    }
-    HRESULT Next(ULONG count, IMoniker** out, ULONG* fetched) override {
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        ULONG n = 0;
-        while (n < count && pos_ < keys_.size()) {
-            out[n] = new CMoniker(keys_[pos_++]);
-            out[n]->AddRef();
-            ++n;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        pos_ += count;
-        if (pos_ > keys_.size()) {
-            pos_ = keys_.size();
-            return S_FALSE;
-        }
-        return S_OK;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumMoniker** copy) override {
-        if (!copy) return E_POINTER;
-        *copy = new CEnumMoniker(keys_, pos_);
-        (*copy)->AddRef();
-        return S_OK;
-    }
-
-private:
-    std::vector<std::string> keys_;
-    std::size_t pos_;
-    std::atomic<ULONG> ref_{0};
 };
+using CEnumMoniker = kavro::com::EnumSnapshot<IEnumMoniker, IID_IEnumMoniker, CopyMoniker>;
 
 class CDeviceEnum final : public CUnknown, public ICreateDevEnum {
 public:

@@ -2,7 +2,7 @@
 // filter), rendering, and the graph's state with its reference clock.
 #include "platform/com/com_ptr.h"
 #include "platform/com/runtime.h"
-#include "platform/dshow/base/enum_snapshot.h"
+#include "platform/com/enum_snapshot.h"
 #include "platform/dshow/base/unknown.h"
 #include "platform/dshow/builder.h"
 #include "platform/dshow/internal.h"
@@ -51,7 +51,8 @@ ComPtr<IBaseFilter> owner_of(IPin* p) {
     return ComPtr<IBaseFilter>::adopt(info.pFilter);
 }
 
-using CEnumFilters = CEnumSnapshot<IEnumFilters, IBaseFilter, IID_IEnumFilters>;
+using CEnumFilters =
+    kavro::com::EnumSnapshot<IEnumFilters, IID_IEnumFilters, kavro::com::CopyInterface<IBaseFilter>>;
 
 class CFilterGraph final : public CUnknown, public IGraphBuilder, public IMediaControl {
 public:

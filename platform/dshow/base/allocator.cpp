@@ -11,24 +11,7 @@ CMediaSample::CMediaSample(CMemAllocator* allocator, BYTE* buffer, LONG size)
 
 CMediaSample::~CMediaSample() { DeleteMediaType(m_pMediaType); }
 
-HRESULT CMediaSample::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IMediaSample) {
-        *object = static_cast<IMediaSample*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CMediaSample::AddRef() { return ULONG(m_cRef.fetch_add(1) + 1); }
-
-ULONG CMediaSample::Release() {
-    const LONG r = m_cRef.fetch_sub(1) - 1;
-    if (r == 0) m_pAllocator->ReleaseBuffer(this);
-    return ULONG(r);
-}
+void CMediaSample::FinalRelease() { m_pAllocator->ReleaseBuffer(this); }
 
 HRESULT CMediaSample::GetPointer(BYTE** buffer) {
     if (!buffer) return E_POINTER;

@@ -2,6 +2,7 @@
 // GetBuffer (blocking while all are in use) and returned when the sample's last reference is released.
 #pragma once
 
+#include "platform/com/object.h"
 #include "platform/dshow/base/unknown.h"
 #include "platform/dshow/interfaces.h"
 
@@ -11,14 +12,11 @@
 
 class CMemAllocator;
 
-class CMediaSample : public IMediaSample {
+// A sample of the allocator's pool: its last Release hands it back to the allocator rather than deleting it.
+class CMediaSample : public kavro::com::ComObject<kavro::com::Implements<IMediaSample, IID_IMediaSample>> {
 public:
     CMediaSample(CMemAllocator* allocator, BYTE* buffer, LONG size);
-    virtual ~CMediaSample();
-
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override; // at zero the buffer goes back to its allocator
+    ~CMediaSample() override; // by the allocator that owns it
 
     HRESULT GetPointer(BYTE** buffer) override;
     LONG GetSize() override;
@@ -41,11 +39,11 @@ public:
     void ResetProperties();
 
 private:
+    void FinalRelease() override; // back to the allocator's free list
     CMemAllocator* m_pAllocator;
     BYTE* m_pBuffer;
     LONG m_cbBuffer;
     LONG m_lActual;
-    std::atomic<LONG> m_cRef{0};
     bool m_hasTime = false, m_hasStop = false, m_hasMediaTime = false;
     bool m_sync = false, m_preroll = false, m_discontinuity = false;
     REFERENCE_TIME m_start = 0, m_stop = 0;

@@ -11,25 +11,6 @@
 
 CClassFactory::CClassFactory(const CFactoryTemplate* templ) : CBaseObject("class factory"), m_pTemplate(templ) {}
 
-HRESULT CClassFactory::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CClassFactory::AddRef() { return ULONG(m_cRef.fetch_add(1) + 1); }
-
-ULONG CClassFactory::Release() {
-    const LONG r = m_cRef.fetch_sub(1) - 1;
-    if (r == 0) delete this;
-    return ULONG(r);
-}
-
 HRESULT CClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;

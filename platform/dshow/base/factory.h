@@ -4,6 +4,7 @@
 // KAVRO_DSHOW_PLUGIN_EXPORTS(); it is built with hidden visibility, so only they are seen.
 #pragma once
 
+#include "platform/com/object.h"
 #include "platform/dshow/base/unknown.h"
 #include "platform/dshow/types.h"
 
@@ -49,19 +50,19 @@ public:
 extern CFactoryTemplate g_Templates[];
 extern int g_cTemplates;
 
-class CClassFactory : public IClassFactory, public CBaseObject {
+// The class factory of one template; it counts as a live object of the module (DllCanUnloadNow).
+class CClassFactory : public kavro::com::ComObject<kavro::com::Implements<IClassFactory, IID_IClassFactory>>,
+                      public CBaseObject {
 public:
     explicit CClassFactory(const CFactoryTemplate* templ);
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
     // With an outer object only IID_IUnknown may be asked (else E_NOINTERFACE); a failed creation is
     // released and its result returned; a null object gives E_OUTOFMEMORY.
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override;
     HRESULT LockServer(BOOL lock) override;
 
 private:
-    std::atomic<LONG> m_cRef{0};
+    const CFactoryTemplate* m_pTemplate;
+};
     const CFactoryTemplate* m_pTemplate;
 };
 

@@ -1,11 +1,11 @@
 #include "platform/dshow/base/filter.h"
-#include "platform/dshow/base/enum_snapshot.h"
+#include "platform/com/enum_snapshot.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
-using CEnumPins = CEnumSnapshot<IEnumPins, IPin, IID_IEnumPins>;
+using CEnumPins = kavro::com::EnumSnapshot<IEnumPins, IID_IEnumPins, kavro::com::CopyInterface<IPin>>;
 } // namespace
 
 CBaseFilter::CBaseFilter(const char* objectName, IUnknown* outer, CCritSec* lock, REFCLSID clsid, HRESULT* phr)

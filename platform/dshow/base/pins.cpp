@@ -1,6 +1,7 @@
 #include "platform/dshow/base/pins.h"
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/enum_snapshot.h"
 #include "platform/com/runtime.h"
 #include "platform/dshow/base/filter.h"
 
@@ -14,64 +15,14 @@ void copy_name(char (&out)[128], const std::string& name) {
     out[sizeof out - 1] = 0;
 }
 
-// The media types of a pin, as GetMediaType gives them when the enumerator is made.
-class CEnumMediaTypes final : public IEnumMediaTypes {
-public:
-    explicit CEnumMediaTypes(std::vector<CMediaType> types, std::size_t pos = 0)
-        : types_(std::move(types)), pos_(pos) {}
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) {
-            *object = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++ref_; }
-    ULONG Release() override {
-        const ULONG r = --ref_;
-        if (r == 0) delete this;
-        return r;
-    }
-    HRESULT Next(ULONG count, AM_MEDIA_TYPE** out, ULONG* fetched) override {
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        ULONG n = 0;
-        while (n < count && pos_ < types_.size()) {
-            out[n] = CreateMediaType(&types_[pos_]);
-            if (!out[n]) break;
-            ++n;
-            ++pos_;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        pos_ += count;
-        if (pos_ > types_.size()) {
-            pos_ = types_.size();
-            return S_FALSE;
-        }
-        return S_OK;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumMediaTypes** copy) override {
-        if (!copy) return E_POINTER;
-        *copy = new CEnumMediaTypes(types_, pos_);
-        (*copy)->AddRef();
-        return S_OK;
-    }
-
-private:
-    std::vector<CMediaType> types_;
-    std::size_t pos_;
-    std::atomic<ULONG> ref_{0};
+// The media types of a pin, as GetMediaType gives them when the enumerator is made; Next hands out copies
+// made with CoTaskMemAlloc.
+struct MediaTypeCopies {
+    using Stored = CMediaType;
+    using Item = AM_MEDIA_TYPE*;
+    static AM_MEDIA_TYPE* copy(const CMediaType& type) { return CreateMediaType(&type); }
 };
+using CEnumMediaTypes = kavro::com::EnumSnapshot<IEnumMediaTypes, IID_IEnumMediaTypes, MediaTypeCopies>;
 
 } // namespace
 

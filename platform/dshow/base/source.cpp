@@ -97,7 +97,12 @@ HRESULT CSourceStream::Active() {
     }
     m_thread = std::thread([this] { ThreadProc(); });
     hr = CallWorker(CMD_INIT);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        // OnThreadCreate failed and the worker has ended: the pin is left as it was before, stopped.
+        m_thread.join();
+        CBaseOutputPin::Inactive();
+        return hr;
+    }
     return CallWorker(CMD_PAUSE);
 }
 

@@ -113,6 +113,24 @@ TEST_F(Graph, UnstampedFramesArriveAtTheDisplayTick) {
     EXPECT_GE(r->frames.load(), 2 * at50); // 100 expected
 }
 
+TEST_F(Graph, ASourceWhoseWorkerCannotStartFailsThePauseAndStartsLater) {
+    TestSource* s;
+    TestRenderer* r;
+    auto src = TestSource::make(&s);
+    auto ren = TestRenderer::make(&r);
+    ASSERT_EQ(graph->AddFilter(src.get(), "src"), S_OK);
+    ASSERT_EQ(graph->AddFilter(ren.get(), "ren"), S_OK);
+    connect(src.get(), ren.get());
+    s->thread_start = E_OUTOFMEMORY;
+    EXPECT_EQ(control->Pause(), E_OUTOFMEMORY);
+    EXPECT_FALSE(s->stream()->ThreadExists()); // the ended worker is joined, not left to a later stop
+    s->thread_start = S_OK;
+    ASSERT_EQ(control->Run(), S_OK);
+    for (int i = 0; i < 200 && r->frames.load() == 0; ++i) sleep_ms(10);
+    EXPECT_GT(r->frames.load(), 0);
+    ASSERT_EQ(control->Stop(), S_OK);
+}
+
 TEST_F(Graph, StampedFramesAreHeldUntilTheirTime) {
     TestSource* s;
     TestRenderer* r;

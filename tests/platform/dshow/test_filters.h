@@ -53,7 +53,7 @@ public:
         }
         HRESULT OnThreadCreate() override {
             next = 0;
-            return S_OK;
+            return owner->thread_start;
         }
         HRESULT FillBuffer(IMediaSample* s) override {
             BYTE* p = nullptr;
@@ -100,6 +100,7 @@ public:
 
     CMediaType type;
     BYTE fill = 0x5A;
+    HRESULT thread_start = S_OK; // what OnThreadCreate answers
     Stamps stamps = Stamps::None;
     REFERENCE_TIME interval = UNITS / 25;
     std::atomic<int> filled{0};

@@ -36,6 +36,36 @@ function(kavro_bench name)
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
 endfunction()
 
+# kavro_plugin(target FILE file SOURCES sources... [LIBS libs...] [OBJECTS]): a plug-in library (a COM server
+# loaded with dlopen) named `file` ("noir.ax", "VitaminCtrl.dll"), which is also its export-table name (soname).
+# Built with hidden visibility: only the Dll* entry points are exported (platform/dshow/base/exports.map), the
+# static libraries linked in stay hidden, and no symbol may be left undefined. With OBJECTS the sources are
+# compiled once as the object library <target>_objects (the libraries linked publicly), which the tests link to
+# reach the plug-in's own classes.
+function(kavro_plugin target)
+  cmake_parse_arguments(P "OBJECTS" "FILE" "SOURCES;LIBS" ${ARGN})
+  set(exports ${PROJECT_SOURCE_DIR}/platform/dshow/base/exports.map)
+  if(P_OBJECTS)
+    add_library(${target}_objects OBJECT ${P_SOURCES})
+    kavro_warnings(${target}_objects)
+    target_include_directories(${target}_objects PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target}_objects PUBLIC ${P_LIBS})
+    set_target_properties(${target}_objects PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    add_library(${target} MODULE $<TARGET_OBJECTS:${target}_objects>)
+  else()
+    add_library(${target} MODULE ${P_SOURCES})
+    kavro_warnings(${target})
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  endif()
+  target_link_libraries(${target} PRIVATE ${P_LIBS})
+  get_filename_component(name ${P_FILE} NAME_WLE)
+  get_filename_component(suffix ${P_FILE} LAST_EXT)
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ${suffix} OUTPUT_NAME ${name}
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON LINK_DEPENDS ${exports})
+  target_link_options(${target} PRIVATE "LINKER:--no-undefined" "LINKER:--exclude-libs,ALL"
+    "LINKER:-soname,${P_FILE}" "LINKER:--version-script=${exports}")
+endfunction()
+
 # Clang links no sanitizer or fuzzer runtime into shared libraries: in its sanitizer builds a plug-in's
 # references to the runtime are resolved by the program that loads it. The plug-ins' "no undefined symbols"
 # link check is therefore dropped there, for every target below dir (plug-ins added later included).

@@ -9,23 +9,13 @@
 #include <cstring>
 #include <new>
 
+using namespace kavro::dshow::setup;
+
 namespace {
 
-const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
-
-const AMOVIESETUP_PIN kPins = {
-    "Output",    // name
-    FALSE,       // rendered
-    TRUE,        // output
-    FALSE,       // zero
-    FALSE,       // many
-    &CLSID_NULL, // connects to filter
-    nullptr,     // connects to pin
-    1,
-    &kPinTypes,
-};
-
-const AMOVIESETUP_FILTER kFilter = {&CLSID_Mesh, "Mesh", MERIT_DO_NOT_USE, 1, &kPins};
+const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_NULL}};
+const AMOVIESETUP_PIN kPins[] = {output_pin("Output", kPinTypes)};
+const AMOVIESETUP_FILTER kFilter = filter(CLSID_Mesh, "Mesh", kPins);
 
 constexpr const char* kNotInstalled = "KAVRO n'est pas correctement installé";
 constexpr std::size_t kFolderRoom = 80; // bytes, terminator included
@@ -39,13 +29,9 @@ ComPtr<IGraphLayout> create_layout(REFCLSID clsid) {
 
 } // namespace
 
-CFactoryTemplate g_Templates[] = {
-    {"Mesh", &CLSID_Mesh, CMesh::CreateInstance, nullptr, &kFilter},
-    {"MeshProp", &CLSID_MeshProp, CMeshProp::CreateInstance, nullptr, nullptr},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+// The filter and its property page.
+KAVRO_DSHOW_PLUGIN(filter_template(kFilter, CMesh::CreateInstance),
+                   {"MeshProp", &CLSID_MeshProp, CMeshProp::CreateInstance, nullptr, nullptr})
 
 // ---------------------------------------------------------------------------------------------------------
 // CMesh

@@ -9,32 +9,17 @@ namespace noir {
 const LONG kFrameBytes = kWidth * kHeight * 2;
 } // namespace noir
 
+using namespace kavro::dshow::setup;
+
 namespace {
 
-const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
-
-const AMOVIESETUP_PIN kPins = {
-    "Output 1", // name
-    FALSE,      // rendered
-    TRUE,       // output
-    FALSE,      // zero
-    FALSE,      // many
-    &CLSID_NULL, // connects to filter
-    nullptr,     // connects to pin
-    1,
-    &kPinTypes,
-};
-
-const AMOVIESETUP_FILTER kFilter = {&CLSID_Noir, "Noir", MERIT_DO_NOT_USE, 1, &kPins};
+const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_NULL}};
+const AMOVIESETUP_PIN kPins[] = {output_pin("Output 1", kPinTypes)};
+const AMOVIESETUP_FILTER kFilter = filter(CLSID_Noir, "Noir", kPins);
 
 } // namespace
 
-CFactoryTemplate g_Templates[] = {
-    {"Noir", &CLSID_Noir, CNoir::CreateInstance, nullptr, &kFilter},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+KAVRO_DSHOW_PLUGIN(filter_template(kFilter, CNoir::CreateInstance))
 
 CUnknown* CNoir::CreateInstance(IUnknown* outer, HRESULT* phr) {
     CUnknown* filter = new (std::nothrow) CNoir(outer, phr);

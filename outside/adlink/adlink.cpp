@@ -6,18 +6,14 @@
 #include <new>
 #include <thread>
 
+using namespace kavro::dshow::setup;
+
 namespace {
 
-const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32};
-
-const AMOVIESETUP_PIN kPins[] = {
-    {"Output 1", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, &kPinTypes},
-    {"Output 2", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, &kPinTypes},
-    {"Output 3", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, &kPinTypes},
-    {"Output 4", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, &kPinTypes},
-};
-
-const AMOVIESETUP_FILTER kFilter = {&CLSID_CaptureCard, "Adlink capture card", MERIT_DO_NOT_USE, 4, kPins};
+const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32}};
+const AMOVIESETUP_PIN kPins[] = {output_pin("Output 1", kPinTypes), output_pin("Output 2", kPinTypes),
+                                 output_pin("Output 3", kPinTypes), output_pin("Output 4", kPinTypes)};
+const AMOVIESETUP_FILTER kFilter = filter(CLSID_CaptureCard, "Adlink capture card", kPins);
 
 // A device that has given no picture for this long shows the "no signal" card.
 constexpr auto kSignalLost = std::chrono::seconds(2);
@@ -45,12 +41,7 @@ bool copy_dib(const BYTE* dib, std::uint32_t* out) {
 
 } // namespace
 
-CFactoryTemplate g_Templates[] = {
-    {"Adlink capture card", &CLSID_CaptureCard, CAdlink::CreateInstance, nullptr, &kFilter},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+KAVRO_DSHOW_PLUGIN(filter_template(kFilter, CAdlink::CreateInstance))
 
 std::optional<std::string> adlink::device_from_environment(int input) {
     char name[32];

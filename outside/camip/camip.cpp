@@ -15,6 +15,8 @@
 #error "KAVRO_CAMERA_INDEX (1..4) must be defined"
 #endif
 
+using namespace kavro::dshow::setup;
+
 namespace {
 
 constexpr int kCamera = KAVRO_CAMERA_INDEX;
@@ -67,15 +69,10 @@ private:
     }
 };
 
-const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG};
-const AMOVIESETUP_PIN kPins = {"Out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, &kPinTypes};
-const AMOVIESETUP_FILTER kFilter = {&kClass, kNames[kCamera - 1], MERIT_DO_NOT_USE, 1, &kPins};
+const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG}};
+const AMOVIESETUP_PIN kPins[] = {output_pin("Out", kPinTypes)};
+const AMOVIESETUP_FILTER kFilter = filter(kClass, kNames[kCamera - 1], kPins);
 
 } // namespace
 
-CFactoryTemplate g_Templates[] = {
-    {kNames[kCamera - 1], &kClass, CCamera::CreateInstance, nullptr, &kFilter},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+KAVRO_DSHOW_PLUGIN(filter_template(kFilter, CCamera::CreateInstance))

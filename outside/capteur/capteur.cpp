@@ -6,23 +6,13 @@
 #include <new>
 #include <thread>
 
+using namespace kavro::dshow::setup;
+
 namespace {
 
-const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32};
-
-const AMOVIESETUP_PIN kPins = {
-    "Output",    // name
-    FALSE,       // rendered
-    TRUE,        // output
-    FALSE,       // zero
-    FALSE,       // many
-    &CLSID_NULL, // connects to filter
-    nullptr,     // connects to pin
-    1,
-    &kPinTypes,
-};
-
-const AMOVIESETUP_FILTER kFilter = {&CLSID_Capteur, "Capteur", MERIT_DO_NOT_USE, 1, &kPins};
+const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32}};
+const AMOVIESETUP_PIN kPins[] = {output_pin("Output", kPinTypes)};
+const AMOVIESETUP_FILTER kFilter = filter(CLSID_Capteur, "Capteur", kPins);
 
 capteur::Address bytes(const unsigned char* b1, const unsigned char* b2, const unsigned char* b3,
                        const unsigned char* b4) {
@@ -31,12 +21,7 @@ capteur::Address bytes(const unsigned char* b1, const unsigned char* b2, const u
 
 } // namespace
 
-CFactoryTemplate g_Templates[] = {
-    {"Capteur", &CLSID_Capteur, CCapteur::CreateInstance, nullptr, &kFilter},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+KAVRO_DSHOW_PLUGIN(filter_template(kFilter, CCapteur::CreateInstance))
 
 // ---------------------------------------------------------------------------------------------------------
 // The filter

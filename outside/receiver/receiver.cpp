@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <new>
 
+using namespace kavro::dshow::setup;
+
 namespace {
 
 // The sender's stream path.
@@ -51,15 +53,10 @@ private:
     }
 };
 
-const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG};
-const AMOVIESETUP_PIN kPins = {"Out", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, &kPinTypes};
-const AMOVIESETUP_FILTER kFilter = {&CLSID_JpegReceiver, kName, MERIT_DO_NOT_USE, 1, &kPins};
+const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG}};
+const AMOVIESETUP_PIN kPins[] = {output_pin("Out", kPinTypes)};
+const AMOVIESETUP_FILTER kFilter = filter(CLSID_JpegReceiver, kName, kPins);
 
 } // namespace
 
-CFactoryTemplate g_Templates[] = {
-    {kName, &CLSID_JpegReceiver, CReceiver::CreateInstance, nullptr, &kFilter},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+KAVRO_DSHOW_PLUGIN(filter_template(kFilter, CReceiver::CreateInstance))

@@ -6,28 +6,21 @@
 #include <cstdlib>
 #include <new>
 
+using namespace kavro::dshow::setup;
+
 namespace {
 
-const AMOVIESETUP_MEDIATYPE kPinTypes[] = {
-    {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
-    {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24},
-};
-
-const AMOVIESETUP_PIN kPins = {"In", TRUE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 2, kPinTypes};
-
-const AMOVIESETUP_FILTER kFilter = {&CLSID_JpegSender, "Jpeg Sender", MERIT_DO_NOT_USE, 1, &kPins};
+const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
+                                          {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
+const AMOVIESETUP_PIN kPins[] = {rendered_input_pin("In", kPinTypes)};
+const AMOVIESETUP_FILTER kFilter = filter(CLSID_JpegSender, "Jpeg Sender", kPins);
 
 constexpr int kMaxSide = 4096;
 constexpr int kQuality = 75;
 
 } // namespace
 
-CFactoryTemplate g_Templates[] = {
-    {"Jpeg Sender", &CLSID_JpegSender, CSenderJPEG::CreateInstance, nullptr, &kFilter},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+KAVRO_DSHOW_PLUGIN(filter_template(kFilter, CSenderJPEG::CreateInstance))
 
 CUnknown* CSenderJPEG::CreateInstance(IUnknown* outer, HRESULT* phr) {
     return CreateInstance(outer, phr, sender::options_from_environment());

@@ -213,11 +213,7 @@ CameraPlayer* player_of(ICameraViewer* control) {
 
 } // namespace viewers
 
-CFactoryTemplate g_Templates[] = {
-    {"Camera viewer ZOOM", &CLSID_ZoomViewer, create<viewers::Kind::Zoom>, nullptr, nullptr},
-    {"Camera viewer MJPEG", &CLSID_MjpegViewer, create<viewers::Kind::Mjpeg>, nullptr, nullptr},
-    {"Camera viewer MPEG4", &CLSID_Mpeg4Viewer, create<viewers::Kind::Mpeg4>, nullptr, nullptr},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
-
-KAVRO_DSHOW_PLUGIN_EXPORTS()
+// Three COM classes, no filters.
+KAVRO_DSHOW_PLUGIN({"Camera viewer ZOOM", &CLSID_ZoomViewer, create<viewers::Kind::Zoom>, nullptr, nullptr},
+                   {"Camera viewer MJPEG", &CLSID_MjpegViewer, create<viewers::Kind::Mjpeg>, nullptr, nullptr},
+                   {"Camera viewer MPEG4", &CLSID_Mpeg4Viewer, create<viewers::Kind::Mpeg4>, nullptr, nullptr})

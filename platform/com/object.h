@@ -26,6 +26,16 @@ struct Implements {
     static constexpr const IID& iid = Iid;
 };
 
+// The listed interface whose IID is riid, as that interface's IUnknown (no reference added); null when none is.
+template <class Entry, class... More, class Self>
+IUnknown* find_interface(Self* self, REFIID riid) {
+    if (riid == Entry::iid) return static_cast<typename Entry::type*>(self);
+    if constexpr (sizeof...(More) > 0)
+        return find_interface<More...>(self, riid);
+    else
+        return nullptr;
+}
+
 template <class First, class... Rest>
 class ComObject : public First::type, public Rest::type... {
 public:
@@ -36,11 +46,10 @@ public:
     HRESULT QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
-        if (riid == IID_IUnknown)
-            *object = static_cast<IUnknown*>(static_cast<typename First::type*>(this));
-        else
-            find<First, Rest...>(riid, object);
-        if (!*object) return E_NOINTERFACE;
+        IUnknown* found = riid == IID_IUnknown ? static_cast<typename First::type*>(this)
+                                               : find_interface<First, Rest...>(this, riid);
+        if (!found) return E_NOINTERFACE;
+        *object = found;
         AddRef();
         return S_OK;
     }
@@ -59,15 +68,6 @@ protected:
     virtual void FinalRelease() { delete this; }
 
 private:
-    template <class Entry, class... More>
-    void find(REFIID riid, void** object) {
-        if (riid == Entry::iid) {
-            *object = static_cast<typename Entry::type*>(this);
-            return;
-        }
-        if constexpr (sizeof...(More) > 0) find<More...>(riid, object);
-    }
-
     std::atomic<ULONG> refs_{0};
 };
 

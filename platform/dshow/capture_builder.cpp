@@ -30,13 +30,11 @@ bool pin_has_major_type(IPin* pin, const GUID& type) {
     }
 }
 
-class CCaptureGraphBuilder final : public CUnknown, public ICaptureGraphBuilder2 {
+class CCaptureGraphBuilder final
+    : public CUnknownObject<kavro::com::Implements<ICaptureGraphBuilder2, IID_ICaptureGraphBuilder2>> {
 public:
-    CCaptureGraphBuilder(IUnknown* outer, HRESULT* phr) : CUnknown("capture graph builder", outer) { *phr = S_OK; }
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_ICaptureGraphBuilder2) return GetInterface(static_cast<ICaptureGraphBuilder2*>(this), object);
-        return CUnknown::NonDelegatingQueryInterface(riid, object);
+    CCaptureGraphBuilder(IUnknown* outer, HRESULT* phr) : CUnknownObject("capture graph builder", outer) {
+        *phr = S_OK;
     }
 
     HRESULT SetFiltergraph(IGraphBuilder* graph) override {

@@ -9,14 +9,9 @@ namespace kavro::dshow {
 namespace {
 
 // The graph's reference clock: the monotonic system clock in 100-ns units.
-class CSystemClock final : public CUnknown, public IReferenceClock {
+class CSystemClock final : public CUnknownObject<kavro::com::Implements<IReferenceClock, IID_IReferenceClock>> {
 public:
-    CSystemClock(IUnknown* outer, HRESULT* phr) : CUnknown("system clock", outer) { *phr = S_OK; }
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IReferenceClock) return GetInterface(static_cast<IReferenceClock*>(this), object);
-        return CUnknown::NonDelegatingQueryInterface(riid, object);
-    }
+    CSystemClock(IUnknown* outer, HRESULT* phr) : CUnknownObject("system clock", outer) { *phr = S_OK; }
     HRESULT GetTime(REFERENCE_TIME* time) override {
         if (!time) return E_POINTER;
         *time = std::chrono::duration_cast<std::chrono::nanoseconds>(

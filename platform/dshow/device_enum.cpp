@@ -72,14 +72,9 @@ struct CopyMoniker {
 };
 using CEnumMoniker = kavro::com::EnumSnapshot<IEnumMoniker, IID_IEnumMoniker, CopyMoniker>;
 
-class CDeviceEnum final : public CUnknown, public ICreateDevEnum {
+class CDeviceEnum final : public CUnknownObject<Implements<ICreateDevEnum, IID_ICreateDevEnum>> {
 public:
-    CDeviceEnum(IUnknown* outer, HRESULT* phr) : CUnknown("device enumerator", outer) { *phr = S_OK; }
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_ICreateDevEnum) return GetInterface(static_cast<ICreateDevEnum*>(this), object);
-        return CUnknown::NonDelegatingQueryInterface(riid, object);
-    }
+    CDeviceEnum(IUnknown* outer, HRESULT* phr) : CUnknownObject("device enumerator", outer) { *phr = S_OK; }
     HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD) override {
         if (!out) return E_POINTER;
         *out = nullptr;

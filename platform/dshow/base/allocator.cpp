@@ -112,18 +112,13 @@ void CMediaSample::ResetProperties() {
     m_pMediaType = nullptr;
 }
 
-CMemAllocator::CMemAllocator(const char* name, IUnknown* outer, HRESULT* phr) : CUnknown(name, outer) {
+CMemAllocator::CMemAllocator(const char* name, IUnknown* outer, HRESULT* phr) : CUnknownObject(name, outer) {
     if (phr) *phr = S_OK;
 }
 
 CMemAllocator::~CMemAllocator() {
     m_samples.clear();
     std::free(m_pMemory);
-}
-
-HRESULT CMemAllocator::NonDelegatingQueryInterface(REFIID riid, void** object) {
-    if (riid == IID_IMemAllocator) return GetInterface(static_cast<IMemAllocator*>(this), object);
-    return CUnknown::NonDelegatingQueryInterface(riid, object);
 }
 
 HRESULT CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {

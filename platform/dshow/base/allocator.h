@@ -51,12 +51,10 @@ private:
     AM_MEDIA_TYPE* m_pMediaType = nullptr;
 };
 
-class CMemAllocator : public CUnknown, public IMemAllocator {
+class CMemAllocator : public CUnknownObject<kavro::com::Implements<IMemAllocator, IID_IMemAllocator>> {
 public:
     CMemAllocator(const char* name, IUnknown* outer, HRESULT* phr);
     ~CMemAllocator() override;
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override;
 
     // VFW_E_ALREADY_COMMITTED while committed, VFW_E_BUFFERS_OUTSTANDING while samples are out.
     HRESULT SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;

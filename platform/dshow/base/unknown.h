@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/com/com.h"
+#include "platform/com/object.h"
 
 #include <atomic>
 #include <mutex>
@@ -94,3 +95,18 @@ LONG ModuleServerLocks();
     }                                                                                                    \
     ULONG AddRef() override { return GetOwner()->AddRef(); }                                             \
     ULONG Release() override { return GetOwner()->Release(); }
+
+// A CUnknown that answers a list of interfaces (kavro::com::Implements entries) besides IUnknown, with the
+// IUnknown methods delegating to the owner: the aggregatable counterpart of kavro::com::ComObject.
+//     class CSystemClock final : public CUnknownObject<Implements<IReferenceClock, IID_IReferenceClock>> { ... };
+template <class... Entries>
+class CUnknownObject : public CUnknown, public Entries::type... {
+public:
+    CUnknownObject(const char* name, IUnknown* outer) : CUnknown(name, outer) {}
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
+        if (IUnknown* found = kavro::com::find_interface<Entries...>(this, riid))
+            return GetInterface(found, object);
+        return CUnknown::NonDelegatingQueryInterface(riid, object);
+    }
+};

@@ -11,6 +11,7 @@
 #include "platform/com/runtime.h"
 #include "platform/dshow/base/filter.h"
 #include "platform/dshow/base/renderer.h"
+#include "platform/dshow/internal.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/ui.h"
 
@@ -467,15 +468,7 @@ PictureSink set_picture_sink(PictureSink sink) {
 }
 
 HRESULT create_mixing_renderer(IUnknown* outer, REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    HRESULT hr = S_OK;
-    auto* filter = new (std::nothrow) CVmr9(outer, &hr);
-    if (!filter) return E_OUTOFMEMORY;
-    filter->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(iid, object);
-    filter->NonDelegatingRelease();
-    return hr;
+    return kavro::dshow::create_object<CVmr9>(iid, object, outer);
 }
 
 } // namespace kavro::vmr9

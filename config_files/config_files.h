@@ -5,8 +5,8 @@
 #pragma once
 
 #include "minxl/minxl.h"
-#include "minxl/sensor_record.h"
-#include "outside/capteur.h"
+#include "outside/sensor_record.h"
+#include "outside/capteur_control.h"
 
 #include <cstdint>
 #include <string>

@@ -2,8 +2,8 @@
 // the GPS reader and the map feed, on the real devices and the operator window's controls.
 #pragma once
 
-#include "console/console_app.h"
-#include "outside/capteur.h"
+#include "console/window/console_app.h"
+#include "outside/capteur_control.h"
 #include "platform/com/com_ptr.h"
 
 namespace kavro::console {

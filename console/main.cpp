@@ -1,7 +1,7 @@
 // InterfaceKAVRO: the operator console of the KAVRO robots.
-#include "console/console_app.h"
-#include "console/panes_without_video.h"
-#include "console/robot_link_seams.h"
+#include "console/window/console_app.h"
+#include "console/window/panes_without_video.h"
+#include "console/install_robot_link.h"
 #include "console/startup.h"
 #include "console/sys_console_system.h"
 #include "platform/sys/system.h"

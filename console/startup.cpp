@@ -1,9 +1,9 @@
 #include "console/startup.h"
 
-#include "console/ids.h"
-#include "console/resources.h"
-#include "console/station_address.h"
-#include "console/window_proc.h"
+#include "console/window/ids.h"
+#include "console/window/resources.h"
+#include "console/link/station_address.h"
+#include "console/window/window_proc.h"
 #include "platform/com/runtime.h"
 #include "platform/ui/message_box.h"
 

@@ -1,7 +1,7 @@
 // InterfaceKAVRO's start-up, message loop and the release of the devices after it.
 #pragma once
 
-#include "console/console_app.h"
+#include "console/window/console_app.h"
 #include "platform/ui/ui.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 // The sensor filter "Capteur": robot status, positions and the overlay picture for both programs.
 #pragma once
 
-#include "minxl/sensor_record.h"
+#include "outside/sensor_record.h"
 #include "platform/com/com.h"
 
 inline constexpr CLSID CLSID_Capteur = make_guid("C0AA9776-ACF4-4A19-A3A2-A6BF69EB74BB");

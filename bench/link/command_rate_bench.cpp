@@ -1,7 +1,7 @@
 // Command rate of the robot link: four selected robots, each a real UDP receiver on its own loopback address,
 // time-stamped by the kernel on arrival. Over 10 s: commands per second per robot (target 25.0 +/- 0.1) and the
 // 99th percentile of |period - 40 ms| (target under 2 ms).
-#include "console/robot_link.h"
+#include "console/link/robot_link.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,4 +1,4 @@
-#include "console/gps.h"
+#include "console/link/gps.h"
 
 #include "util/c_numbers.h"
 

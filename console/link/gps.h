@@ -1,7 +1,7 @@
 // The console's own GPS receiver: NMEA "$GPGGA" sentences from a serial port into position row 0.
 #pragma once
 
-#include "console/robot_link.h"
+#include "console/link/robot_link.h"
 #include "platform/devices/serial_port.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "console/joystick.h"
+#include "console/link/joystick.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // The game controller as drive input: found once at start-up, polled every 10 ms while it is the input.
 #pragma once
 
-#include "console/drive_state.h"
+#include "console/link/drive_state.h"
 #include "platform/com/com.h"
 #include "platform/devices/game_controller.h"
 

@@ -1,4 +1,4 @@
-#include "console/map_feed.h"
+#include "console/link/map_feed.h"
 
 #include "util/c_numbers.h"
 

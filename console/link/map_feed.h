@@ -3,8 +3,8 @@
 // position, the reference node and the last snapshot number, at most once every 2 s.
 #pragma once
 
-#include "console/robot_link.h"
-#include "outside/capteur.h"
+#include "console/link/robot_link.h"
+#include "outside/capteur_control.h"
 
 #include <atomic>
 #include <chrono>

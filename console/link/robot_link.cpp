@@ -1,4 +1,4 @@
-#include "console/robot_link.h"
+#include "console/link/robot_link.h"
 
 #include <algorithm>
 #include <cstdlib>

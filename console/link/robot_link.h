@@ -2,8 +2,8 @@
 // endpoint per selected robot and drives it every 40 ms.
 #pragma once
 
-#include "console/drive_state.h"
-#include "console/udp_endpoint.h"
+#include "console/link/drive_state.h"
+#include "console/link/udp_endpoint.h"
 
 #include <array>
 #include <atomic>

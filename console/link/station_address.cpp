@@ -1,4 +1,4 @@
-#include "console/station_address.h"
+#include "console/link/station_address.h"
 
 #include <charconv>
 #include <climits>

@@ -2,7 +2,7 @@
 // else the first interface that is up and not loopback, loopback only when there is nothing else.
 #pragma once
 
-#include "console/controls.h"
+#include "console/window/controls.h"
 
 #include <optional>
 #include <string>

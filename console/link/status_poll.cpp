@@ -1,4 +1,4 @@
-#include "console/status_poll.h"
+#include "console/link/status_poll.h"
 
 #include <cstdlib>
 #include <cstring>

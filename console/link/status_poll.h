@@ -2,8 +2,8 @@
 // sensor filter and sets the Battery, Speed and S/N bars.
 #pragma once
 
-#include "console/robot_link.h"
-#include "outside/capteur.h"
+#include "console/link/robot_link.h"
+#include "outside/capteur_control.h"
 
 #include <array>
 #include <cstdint>

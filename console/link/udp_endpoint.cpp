@@ -1,4 +1,4 @@
-#include "console/udp_endpoint.h"
+#include "console/link/udp_endpoint.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

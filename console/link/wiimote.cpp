@@ -1,4 +1,4 @@
-#include "console/wiimote.h"
+#include "console/link/wiimote.h"
 
 #include <algorithm>
 #include <string>

@@ -1,7 +1,7 @@
 // A HID device opened by vendor and product identifier, and the Wii Remote as tilt input for the drive pad.
 #pragma once
 
-#include "console/drive_state.h"
+#include "console/link/drive_state.h"
 #include "platform/devices/hid.h"
 
 #include <cstddef>

@@ -2,11 +2,11 @@
 // and to the worker threads by reference.
 #pragma once
 
-#include "console/controls.h"
-#include "console/drive_state.h"
-#include "console/interface_config.h"
-#include "console/layout.h"
-#include "console/seams.h"
+#include "console/window/controls.h"
+#include "console/link/drive_state.h"
+#include "console/window/interface_config.h"
+#include "console/window/layout.h"
+#include "console/window/subsystems.h"
 
 #include <array>
 #include <atomic>

@@ -3,7 +3,7 @@
 // sits on the window system model; tests may use their own.
 #pragma once
 
-#include "console/layout.h"
+#include "console/window/layout.h"
 
 #include <array>
 #include <cstdint>

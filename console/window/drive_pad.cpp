@@ -1,4 +1,4 @@
-#include "console/drive_pad.h"
+#include "console/window/drive_pad.h"
 
 namespace kavro::console {
 

@@ -1,8 +1,8 @@
-#include "console/interface_config.h"
+#include "console/window/interface_config.h"
 
-#include "console/controls.h"
-#include "console/ids.h"
-#include "console/seams.h"
+#include "console/window/controls.h"
+#include "console/window/ids.h"
+#include "console/window/subsystems.h"
 #include "platform/ui/message_box.h"
 #include "util/c_numbers.h"
 

@@ -1,6 +1,6 @@
-#include "console/layout.h"
+#include "console/window/layout.h"
 
-#include "console/ids.h"
+#include "console/window/ids.h"
 
 namespace kavro::console {
 

@@ -1,7 +1,7 @@
-#include "console/model_controls.h"
+#include "console/window/model_controls.h"
 
-#include "console/ids.h"
-#include "console/resources.h"
+#include "console/window/ids.h"
+#include "console/window/resources.h"
 
 namespace kavro::console {
 

@@ -1,7 +1,7 @@
 // The operator window's controls on the window system model.
 #pragma once
 
-#include "console/controls.h"
+#include "console/window/controls.h"
 #include "platform/ui/ui.h"
 
 namespace kavro::console {

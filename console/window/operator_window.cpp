@@ -1,7 +1,7 @@
-#include "console/operator_window.h"
+#include "console/window/operator_window.h"
 
-#include "console/drive_pad.h"
-#include "console/ids.h"
+#include "console/window/drive_pad.h"
+#include "console/window/ids.h"
 #include "platform/ui/message_box.h"
 
 #include <chrono>

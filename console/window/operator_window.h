@@ -3,7 +3,7 @@
 // window procedure is a thin switch over these and tests can call them directly too.
 #pragma once
 
-#include "console/console_app.h"
+#include "console/window/console_app.h"
 
 namespace kavro::console {
 

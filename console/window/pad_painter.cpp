@@ -1,6 +1,6 @@
-#include "console/pad_painter.h"
+#include "console/window/pad_painter.h"
 
-#include "console/ids.h"
+#include "console/window/ids.h"
 
 namespace kavro::console {
 

@@ -1,7 +1,7 @@
 // Draws the drive pad: the bevelled square, the centre mark, the camera marker and the pad marker.
 #pragma once
 
-#include "console/console_app.h"
+#include "console/window/console_app.h"
 #include "platform/ui/gdi.h"
 
 namespace kavro::console {

@@ -1,8 +1,8 @@
-#include "console/panes_without_video.h"
+#include "console/window/panes_without_video.h"
 
-#include "console/console_app.h"
-#include "console/ids.h"
-#include "console/operator_window.h"
+#include "console/window/console_app.h"
+#include "console/window/ids.h"
+#include "console/window/operator_window.h"
 
 namespace kavro::console {
 

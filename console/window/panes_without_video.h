@@ -2,7 +2,7 @@
 // hides the others', so the window behaves as it will with video.
 #pragma once
 
-#include "console/seams.h"
+#include "console/window/subsystems.h"
 
 namespace kavro::console {
 

@@ -1,7 +1,7 @@
-#include "console/resources.h"
+#include "console/window/resources.h"
 
-#include "console/ids.h"
-#include "console/layout.h"
+#include "console/window/ids.h"
+#include "console/window/layout.h"
 
 #include <map>
 

@@ -1,8 +1,8 @@
-#include "console/window_proc.h"
+#include "console/window/window_proc.h"
 
-#include "console/ids.h"
-#include "console/operator_window.h"
-#include "console/pad_painter.h"
+#include "console/window/ids.h"
+#include "console/window/operator_window.h"
+#include "console/window/pad_painter.h"
 
 namespace kavro::console {
 

@@ -1,8 +1,8 @@
 // The operator window procedure: turns the window system's messages into the operator window's handlers.
 #pragma once
 
-#include "console/console_app.h"
-#include "console/model_controls.h"
+#include "console/window/console_app.h"
+#include "console/window/model_controls.h"
 #include "platform/ui/ui.h"
 
 #include <memory>

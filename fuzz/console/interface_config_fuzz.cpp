@@ -1,9 +1,9 @@
 // interface.xml of any content: the console either refuses it (defaults, no save at exit) or fills its
 // controls from it, saves it at exit and loads the saved file again.
-#include "console/interface_config.h"
-#include "console/seams.h"
+#include "console/window/interface_config.h"
+#include "console/window/subsystems.h"
 #include "platform/ui/message_box.h"
-#include "tests/console/fake_controls.h"
+#include "tests/console/window/fake_controls.h"
 
 #include <unistd.h>
 

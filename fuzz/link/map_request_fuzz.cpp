@@ -1,5 +1,5 @@
 // The map-feed request reader and the answer built from it, on arbitrary bytes.
-#include "console/map_feed.h"
+#include "console/link/map_feed.h"
 
 #include <cstdlib>
 #include <vector>

@@ -1,5 +1,5 @@
 // The GPS block reader on arbitrary bytes: it must read only inside the block and give sane values.
-#include "console/gps.h"
+#include "console/link/gps.h"
 
 #include <cmath>
 #include <cstdlib>

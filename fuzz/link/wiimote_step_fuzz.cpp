@@ -1,7 +1,7 @@
 // Wii Remote reports of any length and content through the poll step: byte 0 of the input gives the
 // device's input report length, then each report is a length byte and its bytes. Every step keeps the pad
 // inside its drawn range and reads only inside the report.
-#include "console/wiimote.h"
+#include "console/link/wiimote.h"
 #include "platform/devices/fake_devices.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // A pending configuration file of any content, read as the mixer's (first byte even) or the console's (odd)
 // layout: the reader refuses it or accepts it whole, and what it accepts the writer saves and the reader
 // takes again.
-#include "minxl/config_files.h"
+#include "config_files/config_files.h"
 #include "platform/ui/message_box.h"
 
 #include <unistd.h>

@@ -7,7 +7,7 @@
 // index in GetConfig/SetConfig, and the reference address; both are kept, neither is changed.
 #pragma once
 
-#include "outside/capteur.h"
+#include "outside/capteur_control.h"
 #include "outside/capteur/channels.h"
 #include "outside/capteur/status_listener.h"
 #include "platform/dshow/base/factory.h"

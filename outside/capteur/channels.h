@@ -3,7 +3,7 @@
 // (ICapteurControl), the status listener and the streaming thread, so every access holds one mutex briefly.
 #pragma once
 
-#include "minxl/sensor_record.h"
+#include "outside/sensor_record.h"
 #include "util/status_datagram.h"
 
 #include <array>

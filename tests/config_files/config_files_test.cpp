@@ -1,4 +1,4 @@
-#include "minxl/config_files.h"
+#include "config_files/config_files.h"
 #include "platform/ui/message_box.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/sensor_stub.h"

@@ -1,10 +1,10 @@
 // The console as its program runs it (Qt front end, the robot link, the system's end requests), with what an
 // operator does first: robots 1 and 2 ticked and the pad held forward. Prints "ready" once the loop runs.
 // Its instance blocks carry the process id so that it runs beside anything else on the machine.
-#include "console/console_app.h"
-#include "console/ids.h"
-#include "console/panes_without_video.h"
-#include "console/robot_link_seams.h"
+#include "console/window/console_app.h"
+#include "console/window/ids.h"
+#include "console/window/panes_without_video.h"
+#include "console/install_robot_link.h"
 #include "console/startup.h"
 #include "console/sys_console_system.h"
 #include "platform/ui/qt/front_end.h"

@@ -1,12 +1,12 @@
 // The whole status path of the console: the command sender drives a simulated robot, the robot reports to the
 // sensor filter plug-in (registered like the setup step does, created by the console's seam), and the status
 // poll turns what the filter heard into the window's progress bars.
-#include "console/ids.h"
-#include "console/robot_link.h"
-#include "console/robot_link_seams.h"
-#include "console/status_poll.h"
+#include "console/window/ids.h"
+#include "console/link/robot_link.h"
+#include "console/install_robot_link.h"
+#include "console/link/status_poll.h"
 #include "platform/com/runtime.h"
-#include "tests/link/fake_robot.h"
+#include "tests/console/link/fake_robot.h"
 #include "tests/support/ports.h"
 #include "tests/support/registry.h"
 #include "tools/kavro-robot-sim/robot_sim.h"

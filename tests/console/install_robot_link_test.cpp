@@ -1,10 +1,10 @@
 // The link plugged into the console: the window's fields reach the command thread, and the end of the
 // console stops every robot it drove.
-#include "console/robot_link_seams.h"
-#include "tests/console/fake_controls.h"
-#include "tests/link/fake_robot.h"
+#include "console/install_robot_link.h"
+#include "tests/console/window/fake_controls.h"
+#include "tests/console/link/fake_robot.h"
 
-#include "console/ids.h"
+#include "console/window/ids.h"
 
 #include <gtest/gtest.h>
 

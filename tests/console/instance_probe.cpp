@@ -4,7 +4,7 @@
 //   instance_probe console DIR    runs the console start-up with the settings folder DIR (message boxes on
 //                                 standard error); prints "running" once the loop runs and "front" when its
 //                                 window is brought to the front; standard input closing chooses File > Exit.
-#include "console/ids.h"
+#include "console/window/ids.h"
 #include "console/startup.h"
 #include "console/sys_console_system.h"
 #include "platform/sys/instance.h"

@@ -1,7 +1,7 @@
 // The console through the Qt front end, offscreen: the operator window opens maximised with its controls
 // where the layout puts them, and clicks on the real widgets drive the console.
-#include "console/ids.h"
-#include "console/layout.h"
+#include "console/window/ids.h"
+#include "console/window/layout.h"
 #include "console/startup.h"
 #include "platform/ui/qt/front_end.h"
 #include "tests/support/qt_front_end.h"

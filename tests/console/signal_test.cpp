@@ -1,6 +1,6 @@
 // The console process ended by the system (SIGTERM, SIGINT, SIGHUP) leaves as on Exit: each linked robot gets
 // one stop command after its drive commands, the settings are saved, and the exit code is 0.
-#include "tests/link/fake_robot.h"
+#include "tests/console/link/fake_robot.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

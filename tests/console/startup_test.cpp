@@ -1,8 +1,8 @@
-#include "console/ids.h"
+#include "console/window/ids.h"
 #include "console/startup.h"
-#include "console/station_address.h"
+#include "console/link/station_address.h"
 #include "platform/ui/message_box.h"
-#include "recording_seams.h"
+#include "tests/console/window/recording_subsystems.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/temp_dir.h"
 

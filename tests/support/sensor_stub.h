@@ -1,7 +1,7 @@
 // A sensor filter's control interface that does nothing: tests derive from it and override what they watch.
 #pragma once
 
-#include "outside/capteur.h"
+#include "outside/capteur_control.h"
 
 namespace kavro::test {
 

@@ -1,6 +1,6 @@
 #include "tools/kavro-robot-sim/robot_sim.h"
 
-#include "console/robot_link.h"
+#include "console/link/robot_link.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

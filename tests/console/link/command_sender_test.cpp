@@ -1,6 +1,6 @@
 // The command thread against robots listening on loopback addresses.
-#include "console/robot_link.h"
-#include "tests/link/fake_robot.h"
+#include "console/link/robot_link.h"
+#include "tests/console/link/fake_robot.h"
 
 #include <gtest/gtest.h>
 

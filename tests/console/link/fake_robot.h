@@ -2,7 +2,7 @@
 // operator window's address and port fields.
 #pragma once
 
-#include "console/robot_link.h"
+#include "console/link/robot_link.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

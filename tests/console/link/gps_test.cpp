@@ -1,5 +1,5 @@
 // NMEA reading, the GPS thread on fake ports and on a pseudo terminal.
-#include "console/gps.h"
+#include "console/link/gps.h"
 #include "platform/devices/fake_devices.h"
 
 #include <gtest/gtest.h>

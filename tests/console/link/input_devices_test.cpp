@@ -1,6 +1,6 @@
 // Joystick and Wii Remote as drive input, on fake devices.
-#include "console/joystick.h"
-#include "console/wiimote.h"
+#include "console/link/joystick.h"
+#include "console/link/wiimote.h"
 #include "platform/devices/fake_devices.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The map feed: request parsing, the answer, and the server with one client at a time.
-#include "console/gps.h"
-#include "console/map_feed.h"
+#include "console/link/gps.h"
+#include "console/link/map_feed.h"
 #include "tests/support/decimal_comma_locale.h"
 #include "tests/support/sensor_stub.h"
 

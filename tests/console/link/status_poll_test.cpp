@@ -1,6 +1,6 @@
 // The status poll against a sensor filter double and recorded progress bars.
-#include "console/status_poll.h"
-#include "tests/link/fake_robot.h"
+#include "console/link/status_poll.h"
+#include "tests/console/link/fake_robot.h"
 #include "tests/support/sensor_stub.h"
 
 #include <gtest/gtest.h>

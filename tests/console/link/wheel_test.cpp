@@ -1,5 +1,5 @@
-#include "console/robot_link.h"
-#include "console/status_poll.h"
+#include "console/link/robot_link.h"
+#include "console/link/status_poll.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "console/ids.h"
-#include "console/operator_window.h"
-#include "fake_controls.h"
+#include "console/window/ids.h"
+#include "console/window/operator_window.h"
+#include "tests/console/window/fake_controls.h"
 #include "platform/ui/message_box.h"
-#include "recording_seams.h"
+#include "tests/console/window/recording_subsystems.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/temp_dir.h"
 

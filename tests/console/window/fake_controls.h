@@ -2,7 +2,7 @@
 // and a count of pad redraws.
 #pragma once
 
-#include "console/controls.h"
+#include "console/window/controls.h"
 
 #include <map>
 #include <set>

@@ -1,5 +1,5 @@
-#include "console/ids.h"
-#include "console/layout.h"
+#include "console/window/ids.h"
+#include "console/window/layout.h"
 
 #include <gtest/gtest.h>
 

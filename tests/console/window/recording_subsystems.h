@@ -1,8 +1,8 @@
 // Seams that record what the window asks of them, for tests of the dispatch.
 #pragma once
 
-#include "console/panes_without_video.h"
-#include "console/seams.h"
+#include "console/window/panes_without_video.h"
+#include "console/window/subsystems.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 // The operator window on the window system model, driven by messages as the front end sends them.
-#include "console/ids.h"
-#include "console/resources.h"
-#include "console/window_proc.h"
+#include "console/window/ids.h"
+#include "console/window/resources.h"
+#include "console/window/window_proc.h"
 #include "platform/ui/message_box.h"
-#include "recording_seams.h"
+#include "tests/console/window/recording_subsystems.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 // capTelcar.ax as the setup step installs it: registered with regsvr32 into a registry, found as "Capteur"
 // through the device enumerator as the mixer looks it up, created by its CLSID as the console does.
-#include "outside/capteur.h"
+#include "outside/capteur_control.h"
 #include "platform/registry/registry.h"
 #include "tests/platform/dshow/test_support.h"
 #include "tests/support/filters.h"

@@ -1,6 +1,6 @@
 // The robot simulator: its status datagram, and the console's command thread driving two simulated robots.
-#include "console/robot_link.h"
-#include "tests/link/fake_robot.h"
+#include "console/link/robot_link.h"
+#include "tests/console/link/fake_robot.h"
 #include "tools/kavro-robot-sim/robot_sim.h"
 
 #include <gtest/gtest.h>

@@ -1,19 +1,17 @@
 #include "console/install_robot_link.h"
 
 #include "console/link/gps.h"
-#include "console/window/ids.h"
 #include "console/link/joystick.h"
 #include "console/link/map_feed.h"
-#include "console/window/model_controls.h"
 #include "console/link/robot_link.h"
 #include "console/link/status_poll.h"
 #include "console/link/wiimote.h"
+#include "console/window/ids.h"
+#include "platform/com/runtime.h"
 #include "platform/devices/game_controller.h"
 #include "platform/devices/hid.h"
 #include "platform/devices/serial_port.h"
 #include "platform/ui/error_trace.h"
-#include "platform/ui/ui.h"
-#include "platform/com/runtime.h"
 
 #include <cstdio>
 
@@ -31,7 +29,7 @@ constexpr auto relaxed = std::memory_order_relaxed;
 // poll tick) so that the workers never touch the window or the console's state while it goes away.
 class WindowSnapshot : public RobotLinkFields {
 public:
-    void refresh(const Controls& c, WindowState& w) {
+    void refresh(const Controls& c) {
         std::lock_guard<std::mutex> l(lock_);
         for (int k = 1; k <= kRobotCount; ++k) {
             addresses_[k] = c.address(ids::robot_address(k));
@@ -46,10 +44,8 @@ public:
         status_ports_[kBaseIndex] = c.number(ids::kBaseOutEdit);
         virtual_base_ = c.checked(ids::kVirtualCheck);
         reference_text_ = c.text(ids::kReferenceList);
-        std::lock_guard<std::mutex> g(w.gps_port.lock);
-        gps_port_ = w.gps_port.name;
     }
-    std::array<std::uint8_t, 4> address(int index) const override {
+    Ipv4Address address(int index) const override {
         std::lock_guard<std::mutex> l(lock_);
         return addresses_[static_cast<std::size_t>(index)];
     }
@@ -73,30 +69,27 @@ public:
         std::lock_guard<std::mutex> l(lock_);
         return reference_text_;
     }
-    std::string gps_port() const {
-        std::lock_guard<std::mutex> l(lock_);
-        return gps_port_;
-    }
 
 private:
     mutable std::mutex lock_;
-    std::array<std::array<std::uint8_t, 4>, kBaseIndex + 1> addresses_{};
+    std::array<Ipv4Address, kBaseIndex + 1> addresses_{};
     std::array<unsigned, kBaseIndex + 1> command_ports_{};
     std::array<unsigned, kBaseIndex + 1> status_ports_{};
     std::array<int, kRobotCount + 1> modes_{};
     bool virtual_base_ = false;
     std::string reference_text_;
-    std::string gps_port_;
 };
 
-// State shared by the seams and their threads; the threads hold it too, so it outlives the console's state.
-struct LinkRoom {
+// What the robot link's subsystems and their threads share. The GPS reader holds it too and may outlive the
+// program's state: it can sit in a serial read of up to 5 s when the program ends, so it is let go rather than
+// waited for. That is why the robot table lives here, beside the program's state and not inside it.
+struct LinkState {
     RobotTable table;
     WindowSnapshot window;
     MapFeedState map;
-    std::atomic<bool> stop{false};          // the console's quit, mirrored for the threads that outlive it
-    std::atomic<bool> gps_port_changed{false};
-    std::atomic<int> view{kViewPages};
+    // The end of the GPS reader and the map feed, set when their subsystem goes (the GPS reader cannot look at
+    // the program's quit flag, which may be gone before its read returns).
+    std::atomic<bool> stop{false};
 
     // Created on the window thread before the worker threads start; kept until the last of them is gone. A
     // failed sensor call "releases the video graph": from then on the status poll and the map feed do without.
@@ -105,39 +98,35 @@ struct LinkRoom {
     ICapteurControl* capteur() { return sensor_released.load(relaxed) ? nullptr : sensor.get(); }
 };
 
-class RobotLinkSeam : public RobotLink, public StatusWindow {
+class RobotLinkSubsystem : public RobotLink, public StatusWindow {
 public:
-    RobotLinkSeam(ConsoleApp& app, std::shared_ptr<LinkRoom> room) : app_(app), room_(std::move(room)) {}
-    ~RobotLinkSeam() override {
+    RobotLinkSubsystem(ConsoleApp& app, std::shared_ptr<LinkState> state) : app_(app), state_(std::move(state)) {}
+    ~RobotLinkSubsystem() override {
         // Every linked robot gets its stop command before the program ends.
         app_.drive.quit.store(true, relaxed);
-        room_->stop.store(true, relaxed);
         if (sender_.joinable()) sender_.join();
     }
 
     void start_command_sender() override {
-        if (!room_->sensor) room_->sensor = create_sensor_filter();
-        if (app_.controls) room_->window.refresh(*app_.controls, app_.window);
-        sender_ = std::thread([this] { command_sender_thread(app_.drive, room_->table, room_->window); });
+        if (!state_->sensor) state_->sensor = create_sensor_filter();
+        if (app_.controls) state_->window.refresh(*app_.controls);
+        sender_ = std::thread([this] { command_sender_thread(app_.drive, state_->table, state_->window); });
     }
 
     void status_poll() override {
         if (!app_.controls) return;
-        room_->window.refresh(*app_.controls, app_.window);
-        room_->view.store(app_.window.view.load(relaxed), relaxed);
-        if (app_.window.gps_port.changed.exchange(false, relaxed)) room_->gps_port_changed.store(true, relaxed);
-        if (app_.drive.quit.load(relaxed)) room_->stop.store(true, relaxed);
-        console::status_poll(room_->table, room_->window, *this, app_.window.node_addresses,
+        state_->window.refresh(*app_.controls);
+        console::status_poll(state_->table, state_->window, *this, app_.window.node_addresses,
                              app_.window.reference_address);
     }
 
     void set_bar(int id, int value) override {
-        if (auto* model = dynamic_cast<ModelControls*>(app_.controls)) ui::progress_set_pos(model->item(id), value);
+        if (app_.controls) app_.controls->set_progress_position(id, value);
     }
-    ICapteurControl* capteur() override { return room_->capteur(); }
+    ICapteurControl* capteur() override { return state_->capteur(); }
     void release_video_graph() override {
-        room_->sensor_released.store(true, relaxed);
-        app_.seams.video->release_all();
+        state_->sensor_released.store(true, relaxed);
+        app_.subsystems.video->release_all();
     }
     void error_trace(int location, HRESULT hr) override {
         ui::error_trace("InterfaceKAVRO", static_cast<unsigned>(location), hr);
@@ -145,13 +134,13 @@ public:
 
 private:
     ConsoleApp& app_;
-    std::shared_ptr<LinkRoom> room_;
+    std::shared_ptr<LinkState> state_;
     std::thread sender_;
 };
 
-class JoystickSeam : public Joystick {
+class JoystickSubsystem : public Joystick {
 public:
-    explicit JoystickSeam(ConsoleApp& app) : app_(app) {}
+    explicit JoystickSubsystem(ConsoleApp& app) : app_(app) {}
     HRESULT probe() override { return input_.probe(); }
     void poll_step() override {
         if (input_.poll_step(app_.drive) && app_.controls) app_.controls->redraw_pad();
@@ -164,9 +153,9 @@ private:
     JoystickInput input_{controllers_};
 };
 
-class WiimoteSeam : public WiiRemote {
+class WiimoteSubsystem : public WiiRemote {
 public:
-    explicit WiimoteSeam(ConsoleApp& app) : app_(app) {}
+    explicit WiimoteSubsystem(ConsoleApp& app) : app_(app) {}
     bool find_and_open() override { return remote_.Connect(); }
     void poll_step() override {
         if (wiimote_poll_step(remote_, tilt_, app_.drive) && app_.controls) app_.controls->redraw_pad();
@@ -180,48 +169,55 @@ private:
     TiltSmoothing tilt_;
 };
 
+// The map feed's view of the window; the map feed thread ends before the program's state goes.
 class MapFeedSide : public MapFeedWindow {
 public:
-    explicit MapFeedSide(std::shared_ptr<LinkRoom> room) : room_(std::move(room)) {}
-    int camera_mode(int camera) const override { return room_->window.camera_mode(camera); }
-    bool virtual_base() const override { return room_->window.virtual_base(); }
-    std::string reference_node_text() const override { return room_->window.reference_text(); }
-    int view() const override { return room_->view.load(relaxed); }
-    ICapteurControl* capteur() override { return room_->capteur(); }
-    void release_video_graph() override { room_->sensor_released.store(true, relaxed); }
+    MapFeedSide(const ConsoleApp& app, std::shared_ptr<LinkState> state) : app_(app), state_(std::move(state)) {}
+    int camera_mode(int camera) const override { return state_->window.camera_mode(camera); }
+    bool virtual_base() const override { return state_->window.virtual_base(); }
+    std::string reference_node_text() const override { return state_->window.reference_text(); }
+    int view() const override { return app_.window.view.load(relaxed); }
+    ICapteurControl* capteur() override { return state_->capteur(); }
+    void release_video_graph() override { state_->sensor_released.store(true, relaxed); }
     void error_trace(int location, HRESULT hr) override {
         ui::error_trace("InterfaceKAVRO", static_cast<unsigned>(location), hr);
     }
 
 private:
-    std::shared_ptr<LinkRoom> room_;
+    const ConsoleApp& app_;
+    std::shared_ptr<LinkState> state_;
 };
 
-class GpsSeam : public GpsFeed {
+class GpsSubsystem : public GpsFeed {
 public:
-    explicit GpsSeam(std::shared_ptr<LinkRoom> room) : room_(std::move(room)) {}
-    ~GpsSeam() override {
-        room_->stop.store(true, relaxed);
+    GpsSubsystem(ConsoleApp& app, std::shared_ptr<LinkState> state) : app_(app), state_(std::move(state)) {}
+    ~GpsSubsystem() override {
+        state_->stop.store(true, relaxed);
         if (map_.joinable()) map_.join();
-        // The GPS thread may sit in a read of up to 5 s; it holds the room and ends on its own.
+        // The GPS thread may sit in a read of up to 5 s; it holds the link state and the port request and ends
+        // on its own.
         if (gps_.joinable()) gps_.detach();
     }
     void start_gps_reader() override {
-        gps_ = std::thread([room = room_] {
+        gps_ = std::thread([state = state_, port = app_.window.gps_port] {
             devices::TermiosSerialPorts ports;
-            gps_thread(ports, [&room] { return room->window.gps_port(); }, room->gps_port_changed, room->table,
-                       room->stop);
+            auto port_name = [&port] {
+                std::lock_guard<std::mutex> l(port->lock);
+                return port->name;
+            };
+            gps_thread(ports, port_name, port->changed, state->table, state->stop);
         });
     }
     void start_map_feed() override {
-        map_ = std::thread([room = room_] {
-            MapFeedSide side(room);
-            map_feed_thread(room->map, room->table, side, room->stop);
+        map_ = std::thread([&app = app_, state = state_] {
+            MapFeedSide side(app, state);
+            map_feed_thread(state->map, state->table, side, state->stop);
         });
     }
 
 private:
-    std::shared_ptr<LinkRoom> room_;
+    ConsoleApp& app_;
+    std::shared_ptr<LinkState> state_;
     std::thread gps_, map_;
 };
 
@@ -239,12 +235,12 @@ ComPtr<ICapteurControl> create_sensor_filter() {
     return sensor;
 }
 
-void install_link_seams(ConsoleApp& app) {
-    auto room = std::make_shared<LinkRoom>();
-    app.seams.robot_link = std::make_unique<RobotLinkSeam>(app, room);
-    app.seams.joystick = std::make_unique<JoystickSeam>(app);
-    app.seams.wiimote = std::make_unique<WiimoteSeam>(app);
-    app.seams.gps = std::make_unique<GpsSeam>(room);
+void install_robot_link(ConsoleApp& app) {
+    auto state = std::make_shared<LinkState>();
+    app.subsystems.robot_link = std::make_unique<RobotLinkSubsystem>(app, state);
+    app.subsystems.joystick = std::make_unique<JoystickSubsystem>(app);
+    app.subsystems.wiimote = std::make_unique<WiimoteSubsystem>(app);
+    app.subsystems.gps = std::make_unique<GpsSubsystem>(app, state);
 }
 
 } // namespace kavro::console

@@ -1,5 +1,5 @@
-// The link's rooms plugged into the console: the command sender and status poll, the joystick, the Wii Remote,
-// the GPS reader and the map feed, on the real devices and the operator window's controls.
+// The robot link installed into the operator window's subsystems: the command sender and status poll, the
+// joystick, the Wii Remote, the GPS reader and the map feed, on the real devices and the window's controls.
 #pragma once
 
 #include "console/window/console_app.h"
@@ -13,7 +13,7 @@ namespace kavro::console {
 // not registered.
 ComPtr<ICapteurControl> create_sensor_filter();
 
-// Replaces the do-nothing robot link, joystick, Wii Remote and GPS seams of `app`. Call before run_console.
-void install_link_seams(ConsoleApp& app);
+// Replaces the do-nothing robot link, joystick, Wii Remote and GPS subsystems of `app`. Call before run_console.
+void install_robot_link(ConsoleApp& app);
 
 } // namespace kavro::console

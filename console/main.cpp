@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
 
     auto app = std::make_unique<ConsoleApp>();
     app->network_connected = [] { return kavro::sys::connected_state(); };
-    app->seams.video = std::make_unique<PanesWithoutVideo>(*app);
-    install_link_seams(*app);
+    app->subsystems.video = std::make_unique<PanesWithoutVideo>(*app);
+    install_robot_link(*app);
 
     SysConsoleSystem system;
     return run_console(*app, system);

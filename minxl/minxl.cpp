@@ -248,6 +248,10 @@ private:
         stack_.pop_back();
     }
     void add_attributes(std::string_view list);
+    // The steps of run(), each given the position after a "<" and answering where the next text starts; the
+    // end of the input (or beyond) stops the parse.
+    size_t end_tag(size_t i);
+    size_t start_tag(size_t i);
 
     std::string_view s_;
     t_xml_node root_;
@@ -274,11 +278,54 @@ void parser::add_attributes(std::string_view list) {
     }
 }
 
+// "</name>": closes the current element, which must have that name.
+size_t parser::end_tag(size_t i) {
+    const size_t n = s_.size();
+    size_t gt = find('>', i + 1);
+    if (gt == n) return n;
+    std::string_view name = s_.substr(i + 1, gt - i - 1);
+    if (name != current_->name_) bad_format();
+    pop();
+    return gt + 1;
+}
+
+// "<name>", "<name/>" or "<name attributes>": the element name runs up to ">" or the first space.
+size_t parser::start_tag(size_t i) {
+    const size_t n = s_.size();
+    size_t j = i;
+    while (j < n && s_[j] != '>' && s_[j] != ' ') ++j;
+    if (j == n) return n;
+    std::string_view name = s_.substr(i, j - i);
+    if (s_[j] == '>') {
+        if (!name.empty() && name.back() == '/') { // empty element "<name/>"
+            name.remove_suffix(1);
+            if (stack_.size() >= max_depth) bad_format();
+            current_->append_new_child(name);
+        } else {
+            open_child(name);
+        }
+        return j + 1;
+    }
+    // A space: the element is opened, then its attributes run up to ">".
+    open_child(name);
+    size_t gt = find('>', j + 1);
+    if (gt == n) return n;
+    std::string_view list = s_.substr(j + 1, gt - j - 1);
+    if (s_[gt - 1] == '/') {
+        list.remove_suffix(1);
+        add_attributes(list);
+        pop();
+    } else {
+        add_attributes(list);
+    }
+    return gt + 1;
+}
+
 t_xml_node parser::run() {
     const size_t n = s_.size();
     size_t i = 0;
     while (i < n) {
-        // TEXT: everything up to "<" becomes the current element's text.
+        // Everything up to "<" becomes the current element's text.
         size_t lt = find('<', i);
         if (lt == n) break; // text after the last tag is discarded
         std::string& text = current_->text_;
@@ -286,54 +333,10 @@ t_xml_node parser::run() {
         decode_entities_into(s_.substr(i, lt - i), text);
         i = lt + 1;
         if (i >= n) break;
-
-        // TAG_OPEN
-        char c = s_[i];
-        if (c == '!' || c == '?') { // SKIP_MARKUP up to the first ">"
-            size_t gt = find('>', i + 1);
-            i = gt + 1;
-            continue;
-        }
-        if (c == '/') { // END_TAG
-            size_t gt = find('>', i + 1);
-            if (gt == n) break;
-            std::string_view name = s_.substr(i + 1, gt - i - 1);
-            if (name != current_->name_) bad_format();
-            pop();
-            i = gt + 1;
-            continue;
-        }
-
-        // ELEMENT_NAME: up to ">" or the first space.
-        size_t j = i;
-        while (j < n && s_[j] != '>' && s_[j] != ' ') ++j;
-        if (j == n) break;
-        std::string_view name = s_.substr(i, j - i);
-        if (s_[j] == '>') {
-            if (!name.empty() && name.back() == '/') { // empty element "<name/>"
-                name.remove_suffix(1);
-                if (stack_.size() >= max_depth) bad_format();
-                current_->append_new_child(name);
-            } else {
-                open_child(name);
-            }
-            i = j + 1;
-            continue;
-        }
-
-        // A space: the element is opened, then its attributes run up to ">".
-        open_child(name);
-        size_t gt = find('>', j + 1);
-        if (gt == n) break;
-        std::string_view list = s_.substr(j + 1, gt - j - 1);
-        if (s_[gt - 1] == '/') {
-            list.remove_suffix(1);
-            add_attributes(list);
-            pop();
-        } else {
-            add_attributes(list);
-        }
-        i = gt + 1;
+        const char c = s_[i];
+        if (c == '!' || c == '?') i = find('>', i + 1) + 1; // markup skipped up to the first ">"
+        else if (c == '/') i = end_tag(i);
+        else i = start_tag(i);
     }
     // Input that ends with elements still open was cut short: what was read is not the document.
     if (!stack_.empty()) bad_format();

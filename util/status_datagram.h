@@ -4,6 +4,8 @@
 // e.g. "status 87 127 127 92 48.117302 11.516666 10.0.0.11". See docs/robot-status-datagram.md.
 #pragma once
 
+#include "util/ipv4_address.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +20,7 @@ struct RobotStatus {
     int signal = 0;                // 0..100
     double latitude = 1000.0;      // decimal degrees, south negative; 1000 = no fix
     double longitude = 1000.0;     // west negative; 1000 = no fix
-    std::array<std::uint8_t, 4> node{}; // mesh node address, dotted order
+    Ipv4Address node{}; // mesh node address
 };
 
 inline constexpr std::size_t kStatusDatagramMaximum = 128;

@@ -22,12 +22,13 @@
 #include <vector>
 
 using namespace kavro::console;
+using kavro::Ipv4Address;
 
 namespace {
 
 class Fields : public RobotLinkFields {
 public:
-    std::array<std::uint8_t, 4> address(int index) const override {
+    Ipv4Address address(int index) const override {
         return {127, 0, 0, static_cast<std::uint8_t>(50 + index)};
     }
     unsigned command_port(int index) const override { return ports[static_cast<std::size_t>(index)]; }

@@ -107,11 +107,49 @@ void CommandSender::send_to_selected(int mask, const char* bytes, int length) {
     }
 }
 
+bool CommandSender::handshake_selected(int mask) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    bool handshakes = false;
+    for (int i = 0; i < kRobotCount; ++i) {
+        RobotRow& row = table_.robot(i + 1);
+        if ((mask & kRobotBits[i]) == 0 || row.linked.load(relaxed)) continue;
+        // A robot without an address is never contacted: that takes no time, so it is no handshake and must
+        // not hold back the schedule of the others.
+        if (is_unset(fields_.address(i + 1))) continue;
+        row.linked.store(connect(i + 1), relaxed);
+        drive_.autojump_pending.store(false, relaxed);
+        handshakes = true;
+    }
+    return handshakes;
+}
+
+void CommandSender::send_autojump() {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    // One command per release of the pad; leaving autojump mode during the wait still sends it.
+    while (!drive_.autojump_pending.load(relaxed) && drive_.autojump_mode.load(relaxed) && !drive_.quit.load(relaxed))
+        std::this_thread::sleep_for(timing_.autojump_step);
+    const auto command = autojump_command(drive_.pad_x.load(relaxed), drive_.pad_y.load(relaxed));
+    drive_.autojump_pending.store(false, relaxed);
+    const int mask = drive_.selection_mask.load(relaxed);
+    release_deselected(mask);
+    send_to_selected(mask, command.data(), kAutojumpCommandLength);
+}
+
+void CommandSender::send_speed(int mask) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    WheelBytes w = wheel_from_pad(drive_.pad_x.load(relaxed), drive_.pad_y.load(relaxed), drive_.maximum_speed,
+                                  drive_.dead_zone);
+    if (w.wheel1 == 0) w.wheel1 = kStopWheel;
+    if (w.wheel2 == 0) w.wheel2 = kStopWheel;
+    const auto command = speed_command(w.wheel1, w.wheel2);
+    send_to_selected(mask, command.data(), kSpeedCommandLength);
+}
+
 void CommandSender::run() {
     constexpr auto relaxed = std::memory_order_relaxed;
     auto deadline = Clock::now();
     while (!drive_.quit.load(relaxed)) {
-        int mask = drive_.selection_mask.load(relaxed);
+        const int mask = drive_.selection_mask.load(relaxed);
         release_deselected(mask);
         if (mask == 0) {
             drive_.autojump_pending.store(false, relaxed);
@@ -123,37 +161,12 @@ void CommandSender::run() {
             // Every click on a robot check box restarts the handshake of all selected robots.
             for (int robot = 1; robot <= kRobotCount; ++robot) forget(robot);
         }
-        bool handshakes = false;
-        for (int i = 0; i < kRobotCount; ++i) {
-            RobotRow& row = table_.robot(i + 1);
-            if ((mask & kRobotBits[i]) == 0 || row.linked.load(relaxed)) continue;
-            // A robot without an address is never contacted: that takes no time, so it is no handshake and
-            // must not hold back the schedule of the others.
-            const auto address = fields_.address(i + 1);
-            if (address[0] == 0 && address[1] == 0 && address[2] == 0 && address[3] == 0) continue;
-            row.linked.store(connect(i + 1), relaxed);
-            drive_.autojump_pending.store(false, relaxed);
-            handshakes = true;
-        }
-
+        const bool handshakes = handshake_selected(mask);
         if (drive_.autojump_mode.load(relaxed)) {
-            // One command per release of the pad; leaving autojump mode during the wait still sends it.
-            while (!drive_.autojump_pending.load(relaxed) && drive_.autojump_mode.load(relaxed) &&
-                   !drive_.quit.load(relaxed))
-                std::this_thread::sleep_for(timing_.autojump_step);
-            const auto command = autojump_command(drive_.pad_x.load(relaxed), drive_.pad_y.load(relaxed));
-            drive_.autojump_pending.store(false, relaxed);
-            mask = drive_.selection_mask.load(relaxed);
-            release_deselected(mask);
-            send_to_selected(mask, command.data(), kAutojumpCommandLength);
+            send_autojump();
             deadline = Clock::now();
         } else {
-            WheelBytes w = wheel_from_pad(drive_.pad_x.load(relaxed), drive_.pad_y.load(relaxed),
-                                          drive_.maximum_speed, drive_.dead_zone);
-            if (w.wheel1 == 0) w.wheel1 = kStopWheel;
-            if (w.wheel2 == 0) w.wheel2 = kStopWheel;
-            const auto command = speed_command(w.wheel1, w.wheel2);
-            send_to_selected(mask, command.data(), kSpeedCommandLength);
+            send_speed(mask);
         }
 
         // The period runs against a steady clock so that the work of a cycle does not stretch it, and a cycle

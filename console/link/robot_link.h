@@ -4,6 +4,7 @@
 
 #include "console/link/drive_state.h"
 #include "console/link/udp_endpoint.h"
+#include "util/ipv4_address.h"
 
 #include <array>
 #include <atomic>
@@ -45,7 +46,7 @@ inline float known_or_none(float coordinate) { return coordinate == 0.0f ? kNoPo
 class RobotLinkFields {
 public:
     virtual ~RobotLinkFields() = default;
-    virtual std::array<std::uint8_t, 4> address(int index) const = 0; // index 1..5, dotted order
+    virtual Ipv4Address address(int index) const = 0; // index 1..5, dotted order
     virtual unsigned command_port(int index) const = 0;                // "I" field, robots 1..4
     virtual unsigned status_port(int index) const = 0;                 // "O" field, 1..5
 };
@@ -91,6 +92,12 @@ public:
     bool connect(int robot);
 
 private:
+    // The handshake of every selected robot that has an address and is not linked; true when there was one.
+    bool handshake_selected(int mask);
+    // Autojump mode: waits for the pad's release, then sends its position once to the robots then selected.
+    void send_autojump();
+    // The pad's position as wheel speeds to the selected robots.
+    void send_speed(int mask);
     void send_to_selected(int mask, const char* bytes, int length);
     // Every linked robot whose bit is not in `mask` gets one stop command and is forgotten.
     void release_deselected(int mask);

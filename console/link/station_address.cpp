@@ -43,7 +43,7 @@ std::string default_route_interface(const std::string& route_table) {
 
 } // namespace
 
-std::optional<Address> choose_station_address(const std::string& route_table,
+std::optional<Ipv4Address> choose_station_address(const std::string& route_table,
                                               const std::vector<InterfaceAddress>& interfaces) {
     const std::string via = default_route_interface(route_table);
     if (!via.empty())
@@ -56,7 +56,7 @@ std::optional<Address> choose_station_address(const std::string& route_table,
     return std::nullopt;
 }
 
-std::optional<Address> own_station_address() {
+std::optional<Ipv4Address> own_station_address() {
     std::ifstream in("/proc/net/route");
     std::stringstream routes;
     routes << in.rdbuf();

@@ -40,13 +40,11 @@ protected:
     ~StatusWindow() = default;
 };
 
-using Address4 = std::array<std::uint8_t, 4>;
-
 // One poll over the indexes 1..5. It keeps the window's node address table (index 1..5) up to date from the
 // sensor filter and compares each address with the reference address (127.0.0.1 until a reference node is
 // chosen). Returns false when a sensor call failed and the tick was abandoned.
 bool status_poll(RobotTable& table, const RobotLinkFields& fields, StatusWindow& window,
-                 std::map<int, Address4>& node_addresses, Address4& reference_address);
+                 std::map<int, Ipv4Address>& node_addresses, Ipv4Address& reference_address);
 
 // Speed bar value of two wheel status values: |(speed 1 + speed 2) / 2|.
 int speed_bar_value(int wheel1, int wheel2);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -36,7 +37,7 @@ inline constexpr unsigned kDevicePollPeriodMs = 10;
 inline constexpr unsigned kConfigListPeriodMs = 1000;
 inline constexpr unsigned kStatusPollPeriodMs = 100;
 
-// The GPS port chosen in the window, taken over by the GPS thread.
+// The GPS port chosen in the window, taken over by the GPS reader.
 struct GpsPortRequest {
     std::mutex lock;
     std::string name;              // at most 9 characters
@@ -58,9 +59,10 @@ struct WindowState {
     Rect normal_pane;
     int snapshot_counter = 0;
     std::array<int, 8> channel_flags{};  // per-channel flags of the composite layout
-    std::map<int, Address> node_addresses;  // 1..4 robots, 5 base; kept by the status poll
-    Address reference_address{127, 0, 0, 1};
-    GpsPortRequest gps_port;
+    std::map<int, Ipv4Address> node_addresses;  // 1..4 robots, 5 base; kept by the status poll
+    Ipv4Address reference_address{127, 0, 0, 1};
+    // Shared with the GPS reader, which may outlive this state (it is not waited for at the end).
+    std::shared_ptr<GpsPortRequest> gps_port = std::make_shared<GpsPortRequest>();
     bool exiting = false;                // the exit sequence has run
     // The pad release in autojump mode waits for the command sender to take the jump; the wait is bounded
     // so that a sender that is not running cannot freeze the window.
@@ -72,13 +74,13 @@ struct ConsoleApp {
     DriveState drive;
     WindowState window;
     InterfaceConfig config;
-    Seams seams;
+    Subsystems subsystems;
     Controls* controls = nullptr;        // the operator window, once it exists
     bool joystick_present = false;
     bool wiimote_present = false;
     // Result of the latest COM or video call (the video graphs update it too).
     std::atomic<HRESULT> last_com_status{S_OK};
-    Address own_address{};               // the station's own address, when known
+    Ipv4Address own_address{};               // the station's own address, when known
     bool own_address_known = false;
     // Whether the PC has a network connection (checked once when the window is created).
     std::function<bool()> network_connected = [] { return true; };

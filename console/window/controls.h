@@ -4,14 +4,13 @@
 #pragma once
 
 #include "console/window/layout.h"
+#include "util/ipv4_address.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
 
 namespace kavro::console {
-
-using Address = std::array<std::uint8_t, 4>;
 
 class Controls {
 public:
@@ -30,8 +29,8 @@ public:
     // A number edit read as unsigned; an empty or non-numeric edit reads as 0.
     virtual unsigned number(int id) const = 0;
     virtual void set_number(int id, unsigned value) = 0;
-    virtual Address address(int id) const = 0;
-    virtual void set_address(int id, const Address& a) = 0;
+    virtual Ipv4Address address(int id) const = 0;
+    virtual void set_address(int id, const Ipv4Address& a) = 0;
 
     virtual void list_clear(int id) = 0;
     virtual void list_add(int id, const std::string& item) = 0;
@@ -40,6 +39,7 @@ public:
     virtual void set_progress_range(int id, int low, int high) = 0;
     virtual void set_progress_step(int id, int step) = 0;
     virtual void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) = 0;
+    virtual void set_progress_position(int id, int position) = 0;
 
     virtual bool menu_checked(int id) const = 0;
     virtual void menu_check(int id, bool on) = 0;

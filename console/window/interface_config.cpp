@@ -33,12 +33,12 @@ void store(MinXL::t_xml_node& doc, unsigned i, unsigned j, unsigned number) {
     store(doc, i, j, std::to_string(number));
 }
 
-Address read_address(const MinXL::t_xml_node& doc, unsigned i, unsigned first) {
-    Address a{};
+Ipv4Address read_address(const MinXL::t_xml_node& doc, unsigned i, unsigned first) {
+    Ipv4Address a{};
     for (unsigned b = 0; b < 4; ++b) a[b] = static_cast<std::uint8_t>(interface_number(value(doc, i, first + b)));
     return a;
 }
-void store_address(MinXL::t_xml_node& doc, unsigned i, unsigned first, const Address& a) {
+void store_address(MinXL::t_xml_node& doc, unsigned i, unsigned first, const Ipv4Address& a) {
     for (unsigned b = 0; b < 4; ++b) store(doc, i, first + b, a[b]);
 }
 unsigned read_port(const MinXL::t_xml_node& doc, unsigned i, unsigned j) {
@@ -86,7 +86,11 @@ int interface_number(const std::string& text) {
     return static_cast<int>(static_cast<std::uint32_t>(static_cast<unsigned long long>(v)));
 }
 
-void load_interface_config(InterfaceConfig& config, Controls& c, Pages& pages) {
+namespace {
+
+// Loads the pending file or else its fallback into the document and retires the pending file: applied, it
+// becomes the fallback; unusable, it is set aside. With neither usable, load and save are turned off.
+void open_interface_files(InterfaceConfig& config) {
     const std::string pending = config.configs_dir + kInterfaceFile;
     const std::string old = config.configs_dir + kInterfaceOldFile;
     std::error_code ec;
@@ -100,75 +104,84 @@ void load_interface_config(InterfaceConfig& config, Controls& c, Pages& pages) {
                         "Information", ui::MB_OK);
         config.load_save = false;
     }
-    if (config.load_save) {
-        if (from_pending) {
-            fs::rename(pending, old, ec);  // a failure leaves interface.xml, which the exit overwrites
-        } else if (pending_exists) {
-            // An unusable pending file must not replace the good fallback: keep it aside for inspection.
-            fs::rename(pending, pending + kInterfaceBadSuffix, ec);
-        }
+    if (!config.load_save) return;
+    if (from_pending) {
+        fs::rename(pending, old, ec);  // a failure leaves interface.xml, which the exit overwrites
+    } else if (pending_exists) {
+        // An unusable pending file must not replace the good fallback: keep it aside for inspection.
+        fs::rename(pending, pending + kInterfaceBadSuffix, ec);
     }
-    const bool f = config.load_save;
-    const MinXL::t_xml_node& doc = config.doc;
+}
 
-    // Mixer.
-    if (f) {
-        const bool web = value(doc, 0, 0) != "1";
-        c.set_checked(kWebCheck, web);
-        if (!web) {
-            c.set_enabled(kMixerAddress, false);
-            c.set_enabled(kMixerPortEdit, false);
-        }
-        c.set_address(kMixerAddress, read_address(doc, 0, 1));
-        c.set_number(kMixerPortEdit, read_port(doc, 0, 5));
-        c.set_number(kWebPortEdit, read_port(doc, 0, 6));
-        fill_lists(c);
-    } else {
+// The mixer block: the web check box (unchecked greys the mixer's address and port), address and ports.
+void fill_mixer(Controls& c, const MinXL::t_xml_node* doc) {
+    if (!doc) {
         c.set_checked(kWebCheck, false);
-        c.set_address(kMixerAddress, Address{127, 0, 0, 1});
+        c.set_address(kMixerAddress, Ipv4Address{127, 0, 0, 1});
         c.set_number(kMixerPortEdit, kDefaultMixerPort);
         c.set_text(kWebPortEdit, "");
+        return;
     }
-
-    pages.refresh_config_list();
-
-    // Cameras.
-    for (int m = 1; m <= 4; ++m) {
-        const unsigned s = static_cast<unsigned>(m);
-        if (f) {
-            for (int n = 1; n <= 4; ++n)
-                c.set_checked(camera_output(m, n), value(doc, s, 4 + static_cast<unsigned>(n)) == "1");
-            const int kind = interface_number(value(doc, s, 9));
-            if (kind == camera_mjpeg_kind(m))
-                for (int n = 1; n <= 4; ++n) c.set_enabled(camera_output(m, n), false);
-            c.set_address(camera_address(m), read_address(doc, s, 0));
-            c.set_number(camera_port(m), read_port(doc, s, 4));
-            for (int radio : {camera_zoom_kind(m), camera_mjpeg_kind(m), camera_mpeg4_kind(m)})
-                c.set_checked(radio, radio == kind);
-        } else {
-            c.set_address(camera_address(m), Address{});
-            c.set_number(camera_port(m), 0);
-            c.set_checked(camera_zoom_kind(m), true);
-            c.set_checked(camera_mjpeg_kind(m), false);
-            c.set_checked(camera_mpeg4_kind(m), false);
-        }
+    const bool web = value(*doc, 0, 0) != "1";
+    c.set_checked(kWebCheck, web);
+    if (!web) {
+        c.set_enabled(kMixerAddress, false);
+        c.set_enabled(kMixerPortEdit, false);
     }
+    c.set_address(kMixerAddress, read_address(*doc, 0, 1));
+    c.set_number(kMixerPortEdit, read_port(*doc, 0, 5));
+    c.set_number(kWebPortEdit, read_port(*doc, 0, 6));
+    fill_lists(c);
+}
 
-    // Robots.
+// Camera m (1..4): outputs (greyed for an MJPEG camera), address, port and the kind radios.
+void fill_camera(Controls& c, const MinXL::t_xml_node* doc, int m) {
+    if (!doc) {
+        c.set_address(camera_address(m), Ipv4Address{});
+        c.set_number(camera_port(m), 0);
+        c.set_checked(camera_zoom_kind(m), true);
+        c.set_checked(camera_mjpeg_kind(m), false);
+        c.set_checked(camera_mpeg4_kind(m), false);
+        return;
+    }
+    const unsigned s = static_cast<unsigned>(m);
+    for (int n = 1; n <= 4; ++n)
+        c.set_checked(camera_output(m, n), value(*doc, s, 4 + static_cast<unsigned>(n)) == "1");
+    const int kind = interface_number(value(*doc, s, 9));
+    if (kind == camera_mjpeg_kind(m))
+        for (int n = 1; n <= 4; ++n) c.set_enabled(camera_output(m, n), false);
+    c.set_address(camera_address(m), read_address(*doc, s, 0));
+    c.set_number(camera_port(m), read_port(*doc, s, 4));
+    for (int radio : {camera_zoom_kind(m), camera_mjpeg_kind(m), camera_mpeg4_kind(m)})
+        c.set_checked(radio, radio == kind);
+}
+
+// Robots 1..4 and the base station: address and ports, the shipped defaults without a document.
+void fill_robots_and_base(Controls& c, const MinXL::t_xml_node* doc) {
     for (int k = 1; k <= 4; ++k) {
         const unsigned s = 4 + static_cast<unsigned>(k);
-        c.set_address(robot_address(k), f ? read_address(doc, s, 0) : Address{});
-        c.set_number(robot_in_edit(k), f ? read_port(doc, s, 4) : kDefaultRobotIn);
-        c.set_number(robot_out_edit(k), f ? read_port(doc, s, 5) : kDefaultRobotOut);
-        c.set_number(robot_config_edit(k), f ? read_port(doc, s, 6) : kDefaultRobotConfig);
+        c.set_address(robot_address(k), doc ? read_address(*doc, s, 0) : Ipv4Address{});
+        c.set_number(robot_in_edit(k), doc ? read_port(*doc, s, 4) : kDefaultRobotIn);
+        c.set_number(robot_out_edit(k), doc ? read_port(*doc, s, 5) : kDefaultRobotOut);
+        c.set_number(robot_config_edit(k), doc ? read_port(*doc, s, 6) : kDefaultRobotConfig);
     }
+    c.set_address(kBaseAddress, doc ? read_address(*doc, 9, 0) : Ipv4Address{});
+    c.set_number(kBaseInEdit, doc ? read_port(*doc, 9, 4) : kDefaultRobotIn);
+    c.set_number(kBaseOutEdit, doc ? read_port(*doc, 9, 5) : kDefaultRobotOut);
+    c.set_number(kBaseConfigEdit, doc ? read_port(*doc, 9, 6) : kDefaultRobotConfig);
+    c.set_number(kBaseOlsrEdit, doc ? read_port(*doc, 9, 7) : kDefaultOlsr);
+}
 
-    // Base station.
-    c.set_address(kBaseAddress, f ? read_address(doc, 9, 0) : Address{});
-    c.set_number(kBaseInEdit, f ? read_port(doc, 9, 4) : kDefaultRobotIn);
-    c.set_number(kBaseOutEdit, f ? read_port(doc, 9, 5) : kDefaultRobotOut);
-    c.set_number(kBaseConfigEdit, f ? read_port(doc, 9, 6) : kDefaultRobotConfig);
-    c.set_number(kBaseOlsrEdit, f ? read_port(doc, 9, 7) : kDefaultOlsr);
+} // namespace
+
+void load_interface_config(InterfaceConfig& config, Controls& c, Pages& pages) {
+    open_interface_files(config);
+    // Without a usable file every control gets its default.
+    const MinXL::t_xml_node* doc = config.load_save ? &config.doc : nullptr;
+    fill_mixer(c, doc);
+    pages.refresh_config_list();
+    for (int m = 1; m <= 4; ++m) fill_camera(c, doc, m);
+    fill_robots_and_base(c, doc);
 }
 
 bool save_interface_config(InterfaceConfig& config, const Controls& c) {

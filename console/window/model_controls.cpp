@@ -20,13 +20,13 @@ void ModelControls::set_text(int id, const std::string& text) { ui::set_dlg_item
 unsigned ModelControls::number(int id) const { return ui::get_dlg_item_int(dialog_, id); }
 void ModelControls::set_number(int id, unsigned value) { ui::set_dlg_item_int(dialog_, id, value); }
 
-Address ModelControls::address(int id) const {
+Ipv4Address ModelControls::address(int id) const {
     std::uint32_t a = 0;
     ui::ip_get_address(item(id), a);
-    return Address{std::uint8_t(ui::first_ip_address(a)), std::uint8_t(ui::second_ip_address(a)),
+    return Ipv4Address{std::uint8_t(ui::first_ip_address(a)), std::uint8_t(ui::second_ip_address(a)),
                    std::uint8_t(ui::third_ip_address(a)), std::uint8_t(ui::fourth_ip_address(a))};
 }
-void ModelControls::set_address(int id, const Address& a) {
+void ModelControls::set_address(int id, const Ipv4Address& a) {
     ui::ip_set_address(item(id), ui::make_ip_address(a[0], a[1], a[2], a[3]));
 }
 
@@ -36,6 +36,7 @@ void ModelControls::list_select(int id, int index) { ui::combo_set_cur_sel(item(
 
 void ModelControls::set_progress_range(int id, int low, int high) { ui::progress_set_range(item(id), low, high); }
 void ModelControls::set_progress_step(int id, int step) { ui::progress_set_step(item(id), step); }
+void ModelControls::set_progress_position(int id, int position) { ui::progress_set_pos(item(id), position); }
 void ModelControls::set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     ui::progress_set_bar_colour(item(id), ui::rgb(r, g, b));
 }

@@ -23,14 +23,15 @@ public:
     void set_text(int id, const std::string& text) override;
     unsigned number(int id) const override;
     void set_number(int id, unsigned value) override;
-    Address address(int id) const override;
-    void set_address(int id, const Address& a) override;
+    Ipv4Address address(int id) const override;
+    void set_address(int id, const Ipv4Address& a) override;
     void list_clear(int id) override;
     void list_add(int id, const std::string& item) override;
     void list_select(int id, int index) override;
     void set_progress_range(int id, int low, int high) override;
     void set_progress_step(int id, int step) override;
     void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) override;
+    void set_progress_position(int id, int position) override;
     bool menu_checked(int id) const override;
     void menu_check(int id, bool on) override;
     bool menu_enabled(int id) const override;

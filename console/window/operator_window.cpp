@@ -79,7 +79,7 @@ void set_full_screen(ConsoleApp& app, Controls& c, bool on) {
     app.window.full_screen = on;
     if (on) show_other_controls(app, c, false);
     place_panes(app, c);
-    app.seams.video->fit_to_panes();
+    app.subsystems.video->fit_to_panes();
     if (!on) show_other_controls(app, c, true);
 }
 
@@ -92,7 +92,7 @@ void select_robot(ConsoleApp& app, Controls& c, int k) {
 }
 
 void kavro_view(ConsoleApp& app, Controls& c) {
-    VideoPanes& video = *app.seams.video;
+    VideoPanes& video = *app.subsystems.video;
     c.set_checked(kKavroRadio, true);
     const int v = view(app);
     if (v == kViewRemoteMixer || v == kViewLocalMixer) {
@@ -113,7 +113,7 @@ void kavro_view(ConsoleApp& app, Controls& c) {
 }
 
 void web_toggled(ConsoleApp& app, Controls& c) {
-    VideoPanes& video = *app.seams.video;
+    VideoPanes& video = *app.subsystems.video;
     const bool web = c.checked(kWebCheck);
     c.set_enabled(kMixerAddress, web);
     c.set_enabled(kMixerPortEdit, web);
@@ -125,7 +125,7 @@ void web_toggled(ConsoleApp& app, Controls& c) {
     } else if (v == kViewLocalMixer) {
         video.stop_view(v);
         set_view(app, kViewRemoteMixer);
-        app.seams.pages->clear_config_list();
+        app.subsystems.pages->clear_config_list();
     }
     video.start_view(view(app));
     c.set_checked(kVirtualCheck, false);
@@ -134,7 +134,7 @@ void web_toggled(ConsoleApp& app, Controls& c) {
 }
 
 void camera_view(ConsoleApp& app, Controls& c, int m) {
-    VideoPanes& video = *app.seams.video;
+    VideoPanes& video = *app.subsystems.video;
     const int v = view(app);
     if (v == m + 3) {
         c.set_checked(camera_radio(m), true);
@@ -159,9 +159,9 @@ void camera_center(ConsoleApp& app, Controls& c, int m) {
         if (kind == CameraKind::mjpeg) {
             app.window.pan = 157;
             app.window.tilt = 46;
-            app.seams.video->camera_pan_tilt(app.window.pan, app.window.tilt);
+            app.subsystems.video->camera_pan_tilt(app.window.pan, app.window.tilt);
         } else {
-            app.seams.video->camera_command(kind, "home", 100);
+            app.subsystems.video->camera_command(kind, "home", 100);
         }
     }
     c.redraw_pad();
@@ -174,14 +174,14 @@ void camera_zoom(ConsoleApp& app, Controls& c, int m, bool in) {
     if (kind == CameraKind::mjpeg) {
         int& level = app.window.zoom_level;
         level = in ? (level < 8 ? level + 1 : 8) : (level > 1 ? level - 1 : 1);
-        app.seams.video->camera_zoom(level);
+        app.subsystems.video->camera_zoom(level);
     } else {
-        app.seams.video->camera_command(kind, in ? "tele" : "wide", 100);
+        app.subsystems.video->camera_command(kind, in ? "tele" : "wide", 100);
     }
 }
 
 void camera_kind_chosen(ConsoleApp& app, Controls& c, int m, int radio) {
-    VideoPanes& video = *app.seams.video;
+    VideoPanes& video = *app.subsystems.video;
     for (int kind : {camera_zoom_kind(m), camera_mjpeg_kind(m), camera_mpeg4_kind(m)}) c.set_checked(kind, kind == radio);
     const bool outputs = radio != camera_mjpeg_kind(m);
     for (int n = 1; n <= 4; ++n) c.set_enabled(camera_output(m, n), outputs);
@@ -207,7 +207,7 @@ void camera_output_clicked(ConsoleApp& app, Controls& c, int m, int id) {
     const int state = c.checked(id) ? 1 : 0;
     bool any = false;
     const CameraKind kind = checked_kind(c, m, any);
-    if (any && kind != CameraKind::mjpeg) app.seams.video->camera_digital_output(kind, 1, state);
+    if (any && kind != CameraKind::mjpeg) app.subsystems.video->camera_digital_output(kind, 1, state);
 }
 
 void camera_block_command(ConsoleApp& app, Controls& c, int m, int id) {
@@ -230,13 +230,13 @@ void camera_block_command(ConsoleApp& app, Controls& c, int m, int id) {
 
 void mesh_view(ConsoleApp& app, Controls& c) {
     if (view(app) == kViewMesh) {
-        app.seams.pages->apply_reference_node();
+        app.subsystems.pages->apply_reference_node();
         return;
     }
-    app.seams.video->stop_view(view(app));
+    app.subsystems.video->stop_view(view(app));
     set_view(app, kViewMesh);
-    app.seams.pages->name_mesh_nodes();
-    if (FAILED(app.seams.video->run_mesh_graph())) return;
+    app.subsystems.pages->name_mesh_nodes();
+    if (FAILED(app.subsystems.video->run_mesh_graph())) return;
     c.set_visible(kPaneMesh, true);
     uncheck_camera_radios(c);
     c.set_checked(kKavroRadio, false);
@@ -245,7 +245,7 @@ void mesh_view(ConsoleApp& app, Controls& c) {
 }
 
 void gps_port_chosen(ConsoleApp& app, Controls& c) {
-    GpsPortRequest& g = app.window.gps_port;
+    GpsPortRequest& g = *app.window.gps_port;
     {
         std::lock_guard<std::mutex> hold(g.lock);
         g.name = c.text(kGpsPortList).substr(0, 9);
@@ -303,7 +303,7 @@ void apply_virtual_enables(Controls& c) {
 void show_page_view(ConsoleApp& app, Controls& c, bool keep_map_checked) {
     const int v = view(app);
     if (v != kViewPages) {
-        app.seams.video->stop_view(v);
+        app.subsystems.video->stop_view(v);
         set_view(app, kViewPages);
     }
     c.set_visible(kPaneWeb, true);
@@ -314,10 +314,10 @@ void show_page_view(ConsoleApp& app, Controls& c, bool keep_map_checked) {
 }
 
 void window_init(ConsoleApp& app, Controls& c) {
-    app.window.reference_address = Address{127, 0, 0, 1};
-    app.seams.pages->archive_old_snapshots();
+    app.window.reference_address = Ipv4Address{127, 0, 0, 1};
+    app.subsystems.pages->archive_old_snapshots();
     app.window.channel_flags.fill(0);
-    load_interface_config(app.config, c, *app.seams.pages);
+    load_interface_config(app.config, c, *app.subsystems.pages);
     for (int k = 1; k <= 4; ++k) {
         for (int bar : {robot_battery_bar(k), robot_signal_bar(k)}) {
             c.set_progress_range(bar, 0, 100);
@@ -343,7 +343,7 @@ void window_size(ConsoleApp& app, Controls& c, int w, int h) {
     s.normal_pane = normal_pane_rect(w, h);
     place_panes(app, c);
     for (const Placement& p : layout) c.set_visible(p.id, !s.full_screen);
-    app.seams.video->fit_to_panes();
+    app.subsystems.video->fit_to_panes();
     c.redraw_window();
     c.redraw_pad();
 }
@@ -353,10 +353,10 @@ void exit_sequence(ConsoleApp& app, Controls& c, int command) {
     app.window.exiting = true;
     c.kill_timer(kTimerConfigList);
     save_interface_config(app.config, c);
-    app.seams.video->save_layout("kavro.xml");
-    app.seams.video->stop_graphs();
+    app.subsystems.video->save_layout("kavro.xml");
+    app.subsystems.video->stop_graphs();
     app.drive.quit.store(true, std::memory_order_relaxed);
-    app.seams.video->release_all();
+    app.subsystems.video->release_all();
     c.end_and_quit(command);
 }
 
@@ -364,7 +364,7 @@ void window_remote_close(ConsoleApp& app, Controls& c) { exit_sequence(app, c, k
 
 void window_command(ConsoleApp& app, Controls& c, int id, int code) {
     if (id >= 1000 && !is_menu_command(id) && code != 0) return;
-    Pages& pages = *app.seams.pages;
+    Pages& pages = *app.subsystems.pages;
     switch (id) {
     case kCancel:
     case kMenuExit: exit_sequence(app, c, id); return;
@@ -413,23 +413,23 @@ void window_timer(ConsoleApp& app, Controls& c, int id) {
     switch (id) {
     case kTimerDevicePoll:
         if (app.window.input_mode == kInputJoystick)
-            app.seams.joystick->poll_step();
+            app.subsystems.joystick->poll_step();
         else if (app.window.input_mode == kInputWiimote)
-            app.seams.wiimote->poll_step();
+            app.subsystems.wiimote->poll_step();
         return;
     case kTimerConfigList: {
         const int v = view(app);
         if (v == kViewRemoteMixer) {
-            app.seams.pages->refresh_config_list();
+            app.subsystems.pages->refresh_config_list();
         } else if (v == kViewLocalMixer) {
-            app.seams.pages->apply_pending_local_layout();
-            app.seams.pages->refresh_config_list();
+            app.subsystems.pages->apply_pending_local_layout();
+            app.subsystems.pages->refresh_config_list();
         } else {
             c.kill_timer(kTimerConfigList);
         }
         return;
     }
-    case kTimerStatusPoll: app.seams.robot_link->status_poll(); return;
+    case kTimerStatusPoll: app.subsystems.robot_link->status_poll(); return;
     default: window_command(app, c, id, 0); return;
     }
 }
@@ -492,7 +492,7 @@ void window_mouse_move(ConsoleApp& app, Controls& c, int x, int y) {
         const PanTilt pt = camera_pan_tilt(s.camera_pad_x, s.camera_pad_y);
         s.pan = pt.pan;
         s.tilt = pt.tilt;
-        app.seams.video->camera_pan_tilt(s.pan, s.tilt);
+        app.subsystems.video->camera_pan_tilt(s.pan, s.tilt);
         c.redraw_pad();
     }
 }

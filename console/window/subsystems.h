@@ -1,6 +1,6 @@
-// The places where the console's later rooms plug in: video panes, robot link, input devices, GPS and map
-// feed, remote control, and the pages/snapshot commands. Each comes with a do-nothing implementation that
-// the console uses until the real one is installed; none of them pretends to work.
+// The subsystems the operator window drives: video panes, robot link, input devices, GPS and map feed, remote
+// control, and the pages/snapshot commands. Each comes with a do-nothing implementation that the console uses
+// until the real one is installed; none of them pretends to work.
 #pragma once
 
 #include "platform/com/com.h"
@@ -105,8 +105,8 @@ public:
     virtual void name_mesh_nodes() {}
 };
 
-// The set the console runs with; main() replaces members as the rooms arrive.
-struct Seams {
+// The set the console runs with; main() replaces members with the real subsystems.
+struct Subsystems {
     std::unique_ptr<VideoPanes> video = std::make_unique<VideoPanes>();
     std::unique_ptr<RobotLink> robot_link = std::make_unique<RobotLink>();
     std::unique_ptr<Joystick> joystick = std::make_unique<Joystick>();

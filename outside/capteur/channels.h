@@ -4,6 +4,7 @@
 #pragma once
 
 #include "outside/sensor_record.h"
+#include "util/ipv4_address.h"
 #include "util/status_datagram.h"
 
 #include <array>
@@ -16,7 +17,7 @@
 namespace capteur {
 
 using Clock = std::chrono::steady_clock;
-using Address = std::array<std::uint8_t, 4>; // dotted order
+using Address = kavro::Ipv4Address;
 
 inline constexpr int kFirstIndex = 1;
 inline constexpr int kLastIndex = 5;

@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
     using namespace kavro::console;
     kavro::ui::qt::FrontEnd front_end(argc, argv);
     auto app = std::make_unique<ConsoleApp>();
-    app->seams.video = std::make_unique<PanesWithoutVideo>(*app);
-    install_link_seams(*app);
+    app->subsystems.video = std::make_unique<PanesWithoutVideo>(*app);
+    install_robot_link(*app);
     OwnNames system;
     StartupHooks hooks;
     hooks.message_loop = [&] {

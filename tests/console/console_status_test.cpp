@@ -1,5 +1,5 @@
 // The whole status path of the console: the command sender drives a simulated robot, the robot reports to the
-// sensor filter plug-in (registered like the setup step does, created by the console's seam), and the status
+// sensor filter plug-in (registered like the setup step does, created by the console's robot link), and the status
 // poll turns what the filter heard into the window's progress bars.
 #include "console/window/ids.h"
 #include "console/link/robot_link.h"
@@ -24,6 +24,7 @@
 #include <thread>
 
 using namespace kavro::console;
+using kavro::Ipv4Address;
 using namespace std::chrono_literals;
 
 namespace {
@@ -50,7 +51,7 @@ TEST_F(ConsoleStatusPath, UnregisteredFilterLeavesTheConsoleWithoutStatus) {
 }
 
 TEST_F(ConsoleStatusPath, RobotStatusReachesTheProgressBars) {
-    // Registered as the setup step does it, then created the way the console's seam creates it.
+    // Registered as the setup step does it, then created the way the console's robot link creates it.
     void* lib = kavro::com::load_library(CAPTEUR_AX);
     ASSERT_NE(lib, nullptr);
     auto reg = reinterpret_cast<DllRegisterServerFn>(dlsym(lib, "DllRegisterServer"));
@@ -79,8 +80,8 @@ TEST_F(ConsoleStatusPath, RobotStatusReachesTheProgressBars) {
 
     BarWindow window;
     window.sensor = sensor.get();
-    std::map<int, Address4> nodes;
-    Address4 reference{127, 0, 0, 1};
+    std::map<int, Ipv4Address> nodes;
+    Ipv4Address reference{127, 0, 0, 1};
     // The window's 100 ms timer: the first poll hands the robot's status address and port to the filter.
     bool seen = false;
     for (int tick = 0; tick < 50 && !seen; ++tick) {
@@ -93,7 +94,7 @@ TEST_F(ConsoleStatusPath, RobotStatusReachesTheProgressBars) {
     EXPECT_GE(window.bars[ids::robot_battery_bar(1)], 90);
     EXPECT_LE(window.bars[ids::robot_battery_bar(1)], 100);
     EXPECT_TRUE(window.traces.empty());
-    EXPECT_EQ(nodes[1], (Address4{127, 0, 0, 91})); // the robot's mesh node address, from its datagrams
+    EXPECT_EQ(nodes[1], (Ipv4Address{127, 0, 0, 91})); // the robot's mesh node address, from its datagrams
 
     // The robot stops when the console lets go of the pad: the bars follow.
     drive.pad_y = 100;

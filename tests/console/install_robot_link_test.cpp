@@ -4,6 +4,7 @@
 #include "tests/console/window/fake_controls.h"
 #include "tests/console/link/fake_robot.h"
 
+#include "console/link/status_poll.h"
 #include "console/window/ids.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 using namespace kavro::console;
 using namespace std::chrono_literals;
 
-TEST(LinkSeams, WindowFieldsDriveRobotsAndTheEndStopsThem) {
+TEST(InstalledRobotLink, WindowFieldsDriveRobotsAndTheEndStopsThem) {
     kavro::console::testing::FakeRobot r1("127.0.0.61");
     kavro::console::testing::FakeRobot r2("127.0.0.62");
     test::FakeControls controls;
@@ -20,8 +21,8 @@ TEST(LinkSeams, WindowFieldsDriveRobotsAndTheEndStopsThem) {
     controls.set_address(ids::robot_address(1), {127, 0, 0, 61});
     controls.set_number(ids::robot_in_edit(1), r1.port());
     controls.set_number(ids::robot_in_edit(2), r2.port()); // no address yet
-    install_link_seams(*app);
-    app->seams.robot_link->start_command_sender();
+    install_robot_link(*app);
+    app->subsystems.robot_link->start_command_sender();
 
     const std::string forward("speed \x7f \x7f", 9), stop("speed @ @", 9);
     app->drive.pad_y = 6;
@@ -33,10 +34,14 @@ TEST(LinkSeams, WindowFieldsDriveRobotsAndTheEndStopsThem) {
 
     // An address typed in the window reaches the link with the next status poll tick.
     controls.set_address(ids::robot_address(2), {127, 0, 0, 62});
-    app->seams.robot_link->status_poll();
+    app->subsystems.robot_link->status_poll();
     ASSERT_TRUE(r2.wait_for([&](auto& d) { return !d.empty() && d.back().bytes == forward; }));
     // Without a video graph the bars of robots without an address are simply left alone.
-    app->seams.robot_link->status_poll();
+    app->subsystems.robot_link->status_poll();
+    // A robot without an address shows empty bars, set through the window's controls.
+    controls.set_progress_position(kBatteryBar[3], 50);
+    app->subsystems.robot_link->status_poll();
+    EXPECT_EQ(controls.at(kBatteryBar[3]).position, 0);
 
     // The console goes away: both robots get their stop before it is gone.
     app.reset();

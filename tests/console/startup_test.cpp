@@ -47,17 +47,17 @@ protected:
         app_.config.configs_dir = dir_.string() + "/";
         auto video = std::make_unique<test::RecordingVideo>(app_, log_);
         video_ = video.get();
-        app_.seams.video = std::move(video);
-        app_.seams.pages = std::make_unique<test::RecordingPages>(log_);
-        app_.seams.robot_link = std::make_unique<test::RecordingLink>(log_);
-        app_.seams.gps = std::make_unique<test::RecordingGps>(log_);
-        app_.seams.remote = std::make_unique<test::RecordingRemote>(log_);
+        app_.subsystems.video = std::move(video);
+        app_.subsystems.pages = std::make_unique<test::RecordingPages>(log_);
+        app_.subsystems.robot_link = std::make_unique<test::RecordingLink>(log_);
+        app_.subsystems.gps = std::make_unique<test::RecordingGps>(log_);
+        app_.subsystems.remote = std::make_unique<test::RecordingRemote>(log_);
         auto joystick = std::make_unique<test::RecordingDevices>(log_);
         joystick_ = joystick.get();
-        app_.seams.joystick = std::move(joystick);
+        app_.subsystems.joystick = std::move(joystick);
         auto wiimote = std::make_unique<test::RecordingWiimote>(log_);
         wiimote_ = wiimote.get();
-        app_.seams.wiimote = std::move(wiimote);
+        app_.subsystems.wiimote = std::move(wiimote);
     }
     std::size_t windows() const { return ui::top_level_windows().size(); }
 
@@ -159,21 +159,21 @@ TEST(StationAddress, InterfaceOfTheDefaultRouteElseFirstUpElseLoopback) {
     const std::string via_wlan = std::string(kRouteHeader) +
                                  "eth0\t0000010A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
                                  "wlan0\t00000000\t010200C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n";
-    EXPECT_EQ(choose_station_address(via_wlan, all), (Address{192, 0, 2, 2}));
+    EXPECT_EQ(choose_station_address(via_wlan, all), (Ipv4Address{192, 0, 2, 2}));
     // Of two default routes the one with the lower metric wins; a route that is not up does not count.
     const std::string two = via_wlan + "eth0\t00000000\t0101010A\t0003\t0\t0\t100\t00000000\t0\t0\t0\n" +
                             "eth1\t00000000\t01643364\t0002\t0\t0\t0\t00000000\t0\t0\t0\n";
-    EXPECT_EQ(choose_station_address(two, all), (Address{10, 1, 2, 3}));
+    EXPECT_EQ(choose_station_address(two, all), (Ipv4Address{10, 1, 2, 3}));
     // A default route through an interface that is down or has no IPv4 address: the first one up.
     const std::string via_down = std::string(kRouteHeader) +
                                  "eth1\t00000000\t01643364\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
                                  "tun0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n";
-    EXPECT_EQ(choose_station_address(via_down, all), (Address{10, 1, 2, 3}));
+    EXPECT_EQ(choose_station_address(via_down, all), (Ipv4Address{10, 1, 2, 3}));
     // No routing table at all (or an unreadable one).
-    EXPECT_EQ(choose_station_address("", all), (Address{10, 1, 2, 3}));
-    EXPECT_EQ(choose_station_address("garbage\n\t\t\n00000000", all), (Address{10, 1, 2, 3}));
+    EXPECT_EQ(choose_station_address("", all), (Ipv4Address{10, 1, 2, 3}));
+    EXPECT_EQ(choose_station_address("garbage\n\t\t\n00000000", all), (Ipv4Address{10, 1, 2, 3}));
     // Loopback only when nothing else is up; nothing when nothing is up.
-    EXPECT_EQ(choose_station_address(via_wlan, {all[0], all[3]}), (Address{127, 0, 0, 1}));
+    EXPECT_EQ(choose_station_address(via_wlan, {all[0], all[3]}), (Ipv4Address{127, 0, 0, 1}));
     EXPECT_EQ(choose_station_address(via_wlan, {all[3]}), std::nullopt);
     EXPECT_EQ(choose_station_address(via_wlan, {}), std::nullopt);
 }

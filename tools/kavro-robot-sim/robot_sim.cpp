@@ -66,7 +66,7 @@ bool RobotSimulator::open() {
         socklen_t n = sizeof a;
         getsockname(r.fd, reinterpret_cast<sockaddr*>(&a), &n);
         r.bound_port = ntohs(a.sin_port);
-        if (r.spec.node == std::array<std::uint8_t, 4>{})
+        if (is_unset(r.spec.node))
             std::memcpy(r.spec.node.data(), &a.sin_addr.s_addr, 4);
         if (settings_.verbose)
             std::fprintf(stderr, "kavro-robot-sim: robot on %s, status to port %u\n", endpoint_text(a).c_str(),

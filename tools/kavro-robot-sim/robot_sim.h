@@ -22,7 +22,7 @@ struct RobotSpec {
     std::string address;     // dotted IPv4, e.g. "127.0.0.11"
     std::uint16_t port = 0;  // command port; 0 picks a free one
     std::uint16_t status_port = 15010;
-    std::array<std::uint8_t, 4> node{}; // mesh node address; the robot's own address when all zero
+    kavro::Ipv4Address node{}; // mesh node address; the robot's own address when all zero
 };
 
 struct SimSettings {

@@ -13,6 +13,8 @@
 // edge sorted by source and destination address, then the HNA entries in the order of the description.
 #pragma once
 
+#include "util/ipv4_address.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -21,7 +23,7 @@
 
 namespace kavro::topology {
 
-using Address = std::array<std::uint8_t, 4>;
+using Address = kavro::Ipv4Address;
 
 struct Link {
     Address a{}, b{};

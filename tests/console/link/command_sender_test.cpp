@@ -7,6 +7,7 @@
 #include <algorithm>
 
 using namespace kavro::console;
+using kavro::Ipv4Address;
 using namespace kavro::console::testing;
 using namespace std::chrono_literals;
 
@@ -208,7 +209,7 @@ namespace {
 // Fields whose robot-2 address read takes 400 ms once, when asked: one late cycle of the command thread.
 class StallingFields : public FakeFields {
 public:
-    std::array<std::uint8_t, 4> address(int index) const override {
+    Ipv4Address address(int index) const override {
         if (index == 2 && stall.exchange(false)) std::this_thread::sleep_for(400ms);
         return FakeFields::address(index);
     }

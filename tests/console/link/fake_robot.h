@@ -130,13 +130,13 @@ private:
 
 class FakeFields : public RobotLinkFields {
 public:
-    void set(int index, std::array<std::uint8_t, 4> address, unsigned command_port, unsigned status_port = 0) {
+    void set(int index, Ipv4Address address, unsigned command_port, unsigned status_port = 0) {
         std::lock_guard<std::mutex> l(lock_);
         addresses_[index] = address;
         command_ports_[index] = command_port;
         status_ports_[index] = status_port;
     }
-    std::array<std::uint8_t, 4> address(int index) const override {
+    Ipv4Address address(int index) const override {
         std::lock_guard<std::mutex> l(lock_);
         return addresses_[index];
     }
@@ -151,7 +151,7 @@ public:
 
 private:
     mutable std::mutex lock_;
-    std::array<std::array<std::uint8_t, 4>, 6> addresses_{};
+    std::array<Ipv4Address, 6> addresses_{};
     std::array<unsigned, 6> command_ports_{};
     std::array<unsigned, 6> status_ports_{};
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace kavro::console;
+using kavro::Ipv4Address;
 using namespace kavro::console::testing;
 
 namespace {
@@ -64,8 +65,8 @@ struct FakeCapteur : kavro::test::SensorStub {
     std::map<int, kavro::ConsoleSensorChannelRecord> records;
     std::map<int, std::array<std::int32_t, 4>> status;
     std::map<int, std::pair<float, float>> positions;
-    std::vector<Address4> addresses;
-    Address4 loopback{};
+    std::vector<Ipv4Address> addresses;
+    Ipv4Address loopback{};
     std::vector<std::string> calls;
     std::string fail;
 };
@@ -104,8 +105,8 @@ protected:
     FakeWindow window;
     FakeFields fields;
     RobotTable table;
-    std::map<int, Address4> nodes;
-    Address4 reference{127, 0, 0, 1};
+    std::map<int, Ipv4Address> nodes;
+    Ipv4Address reference{127, 0, 0, 1};
 };
 
 } // namespace
@@ -147,7 +148,7 @@ TEST_F(StatusPollTest, StatusAddressAndPortReachTheRecordOnlyWhenChanged) {
     EXPECT_EQ(r.status_address[0], 10);
     EXPECT_EQ(r.status_address[3], 1);
     EXPECT_EQ(r.general_on, 1) << "the other settings go back as they came";
-    EXPECT_EQ(nodes[1], (Address4{10, 0, 0, 42}));
+    EXPECT_EQ(nodes[1], (Ipv4Address{10, 0, 0, 42}));
     auto sets = std::count(capteur.calls.begin(), capteur.calls.end(), std::string("SetConfig 1"));
     EXPECT_EQ(sets, 1);
 
@@ -159,7 +160,7 @@ TEST_F(StatusPollTest, StatusAddressAndPortReachTheRecordOnlyWhenChanged) {
     // An address equal to the reference address is handed on as the loopback reference.
     reference = {10, 0, 0, 5};
     ASSERT_TRUE(poll());
-    EXPECT_EQ(capteur.loopback, (Address4{10, 0, 0, 5}));
+    EXPECT_EQ(capteur.loopback, (Ipv4Address{10, 0, 0, 5}));
 }
 
 TEST_F(StatusPollTest, FailingCallReleasesTheGraphAndTracesItsLocation) {
@@ -172,7 +173,7 @@ TEST_F(StatusPollTest, FailingCallReleasesTheGraphAndTracesItsLocation) {
         sensor.fail = call;
         FakeWindow w;
         w.sensor = &sensor;
-        Address4 ref = call == "LoopbackBytes" ? Address4{10, 0, 0, 1} : Address4{127, 0, 0, 1};
+        Ipv4Address ref = call == "LoopbackBytes" ? Ipv4Address{10, 0, 0, 1} : Ipv4Address{127, 0, 0, 1};
         EXPECT_FALSE(status_poll(table, fields, w, nodes, ref));
         EXPECT_EQ(w.releases, 1);
         ASSERT_EQ(w.traces.size(), 1u);

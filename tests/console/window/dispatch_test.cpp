@@ -29,11 +29,11 @@ protected:
                       fs::copy_options::overwrite_existing);
         app_.config.configs_dir = dir_.string() + "/";
         app_.controls = &c_;
-        app_.seams.video = std::make_unique<test::RecordingVideo>(app_, log_);
-        app_.seams.pages = std::make_unique<test::RecordingPages>(log_);
-        app_.seams.joystick = std::make_unique<test::RecordingDevices>(log_);
-        app_.seams.wiimote = std::make_unique<test::RecordingWiimote>(log_);
-        app_.seams.robot_link = std::make_unique<test::RecordingLink>(log_);
+        app_.subsystems.video = std::make_unique<test::RecordingVideo>(app_, log_);
+        app_.subsystems.pages = std::make_unique<test::RecordingPages>(log_);
+        app_.subsystems.joystick = std::make_unique<test::RecordingDevices>(log_);
+        app_.subsystems.wiimote = std::make_unique<test::RecordingWiimote>(log_);
+        app_.subsystems.robot_link = std::make_unique<test::RecordingLink>(log_);
         app_.window.autojump_wait_step_ms = 1;
         app_.window.autojump_wait_limit_ms = 20;
         // The template's start state: Mouse and Normal checked, only the web pane shown.
@@ -92,7 +92,7 @@ TEST_F(DispatchTest, InitialisationSetsBarsListsAndStartState) {
     EXPECT_EQ(c_.text(kGpsPortList), "COM5");
     EXPECT_TRUE(c_.enabled(kWebCheck));
     EXPECT_EQ(visible_panes(), std::vector<int>{kPaneWeb});
-    EXPECT_EQ(app_.window.reference_address, (Address{127, 0, 0, 1}));
+    EXPECT_EQ(app_.window.reference_address, (Ipv4Address{127, 0, 0, 1}));
 
     ConsoleApp offline;
     FakeControls c;
@@ -245,7 +245,7 @@ TEST_F(DispatchTest, CameraMeshAndMapViews) {
 }
 
 TEST_F(DispatchTest, FailedMeshGraphLeavesThePaneHidden) {
-    static_cast<test::RecordingVideo&>(*app_.seams.video).mesh_result = E_FAIL;
+    static_cast<test::RecordingVideo&>(*app_.subsystems.video).mesh_result = E_FAIL;
     command(kMeshRadio);
     EXPECT_EQ(view(), kViewMesh);
     EXPECT_TRUE(visible_panes().empty());
@@ -470,8 +470,8 @@ TEST_F(DispatchTest, VirtualBaseStationSwapsTheEnables) {
 
     c_.list_select(kGpsPortList, 9);
     command(kGpsPortOk);
-    EXPECT_TRUE(app_.window.gps_port.changed.load());
-    EXPECT_EQ(app_.window.gps_port.name, "COM10");
+    EXPECT_TRUE(app_.window.gps_port->changed.load());
+    EXPECT_EQ(app_.window.gps_port->name, "COM10");
 
     command(kLaunchButtons[2]);
     command(kMixerConfigOk);

@@ -15,10 +15,10 @@ struct FakeControl {
     bool checked = false, enabled = true, visible = true;
     Rect rect;
     std::string text;
-    Address address{};
+    Ipv4Address address{};
     std::vector<std::string> items;
     int selected = -1;
-    int range_low = 0, range_high = 100, step = 10;
+    int range_low = 0, range_high = 100, step = 10, position = 0;
     int colour = -1;  // 0xRRGGBB once set
 };
 
@@ -52,8 +52,8 @@ public:
         return static_cast<unsigned>(std::stoul(t));
     }
     void set_number(int id, unsigned v) override { controls[id].text = std::to_string(v); }
-    Address address(int id) const override { return get(id).address; }
-    void set_address(int id, const Address& a) override { controls[id].address = a; }
+    Ipv4Address address(int id) const override { return get(id).address; }
+    void set_address(int id, const Ipv4Address& a) override { controls[id].address = a; }
     void list_clear(int id) override {
         controls[id].items.clear();
         controls[id].selected = -1;
@@ -65,6 +65,7 @@ public:
         controls[id].range_high = high;
     }
     void set_progress_step(int id, int step) override { controls[id].step = step; }
+    void set_progress_position(int id, int position) override { controls[id].position = position; }
     void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) override {
         controls[id].colour = (r << 16) | (g << 8) | b;
     }

@@ -78,7 +78,7 @@ TEST_F(InterfaceConfigTest, FillsEveryControlFromItsPosition) {
     auto& c = controls_;
     EXPECT_TRUE(c.checked(kWebCheck));  // any text but "1"
     EXPECT_TRUE(c.enabled(kMixerAddress));
-    EXPECT_EQ(c.address(kMixerAddress), (Address{10, 1, 2, 3}));
+    EXPECT_EQ(c.address(kMixerAddress), (Ipv4Address{10, 1, 2, 3}));
     EXPECT_EQ(c.number(kMixerPortEdit), 9100u);
     EXPECT_EQ(c.number(kWebPortEdit), 8088u);
     EXPECT_EQ(c.at(kReferenceList).items, (std::vector<std::string>{"BASE", "Robot 1", "Robot 2", "Robot 3", "Robot 4"}));
@@ -87,7 +87,7 @@ TEST_F(InterfaceConfigTest, FillsEveryControlFromItsPosition) {
     EXPECT_EQ(c.at(kGpsPortList).items[9], "COM10");
     EXPECT_EQ(c.text(kGpsPortList), "COM5");
 
-    EXPECT_EQ(c.address(camera_address(3)), (Address{50, 51, 52, 53}));
+    EXPECT_EQ(c.address(camera_address(3)), (Ipv4Address{50, 51, 52, 53}));
     EXPECT_EQ(c.number(camera_port(4)), 5004u);
     EXPECT_TRUE(c.checked(camera_output(1, 2)));
     EXPECT_FALSE(c.checked(camera_output(1, 1)));
@@ -101,11 +101,11 @@ TEST_F(InterfaceConfigTest, FillsEveryControlFromItsPosition) {
     EXPECT_TRUE(c.checked(camera_mpeg4_kind(3)));
     EXPECT_TRUE(c.checked(camera_zoom_kind(4)));
 
-    EXPECT_EQ(c.address(robot_address(2)), (Address{120, 121, 122, 123}));
+    EXPECT_EQ(c.address(robot_address(2)), (Ipv4Address{120, 121, 122, 123}));
     EXPECT_EQ(c.number(robot_in_edit(3)), 16003u);
     EXPECT_EQ(c.number(robot_out_edit(4)), 17004u);
     EXPECT_EQ(c.number(robot_config_edit(1)), 81u);
-    EXPECT_EQ(c.address(kBaseAddress), (Address{192, 168, 1, 200}));
+    EXPECT_EQ(c.address(kBaseAddress), (Ipv4Address{192, 168, 1, 200}));
     EXPECT_EQ(c.number(kBaseInEdit), 15001u);
     EXPECT_EQ(c.number(kBaseOutEdit), 15011u);
     EXPECT_EQ(c.number(kBaseConfigEdit), 83u);
@@ -127,7 +127,7 @@ TEST_F(InterfaceConfigTest, RoundTripKeepsNamesAndStoresTheControls) {
     EXPECT_EQ(read_text(dir_ / "interface_old.xml"), settings("0"));
 
     // The operator changes a few fields during the run.
-    controls_.set_address(robot_address(1), Address{10, 0, 0, 7});
+    controls_.set_address(robot_address(1), Ipv4Address{10, 0, 0, 7});
     controls_.set_number(kBaseOlsrEdit, 698);
     controls_.set_checked(camera_mjpeg_kind(2), false);
     controls_.set_checked(camera_mpeg4_kind(2), true);
@@ -140,13 +140,13 @@ TEST_F(InterfaceConfigTest, RoundTripKeepsNamesAndStoresTheControls) {
     FakeControls fresh;
     load_interface_config(again, fresh, pages_);
     EXPECT_FALSE(fresh.checked(kWebCheck));  // "Web" is always saved as the local mixer
-    EXPECT_EQ(fresh.address(robot_address(1)), (Address{10, 0, 0, 7}));
+    EXPECT_EQ(fresh.address(robot_address(1)), (Ipv4Address{10, 0, 0, 7}));
     EXPECT_EQ(fresh.number(kBaseOlsrEdit), 698u);
     EXPECT_TRUE(fresh.checked(camera_mpeg4_kind(2)));
     EXPECT_FALSE(fresh.checked(camera_mjpeg_kind(2)));
     EXPECT_TRUE(fresh.checked(camera_output(4, 4)));
     EXPECT_EQ(fresh.number(kWebPortEdit), 0u);
-    EXPECT_EQ(fresh.address(camera_address(1)), (Address{30, 31, 32, 33}));
+    EXPECT_EQ(fresh.address(camera_address(1)), (Ipv4Address{30, 31, 32, 33}));
     // Element names survive the save.
     const std::string saved = read_text(dir_ / "interface_old.xml");
     EXPECT_NE(saved.find("<r><a>10</a><a>0</a><a>0</a><a>7</a><i>16001</i>"), std::string::npos) << saved;
@@ -157,7 +157,7 @@ TEST_F(InterfaceConfigTest, OnlyTheFallbackIsLoadedAndNothingIsMoved) {
     write("interface_old.xml", settings("1"));
     load();
     EXPECT_TRUE(config_.load_save);
-    EXPECT_EQ(controls_.address(kBaseAddress), (Address{192, 168, 1, 200}));
+    EXPECT_EQ(controls_.address(kBaseAddress), (Ipv4Address{192, 168, 1, 200}));
     EXPECT_TRUE(fs::exists(dir_ / "interface_old.xml"));
     EXPECT_FALSE(fs::exists(dir_ / "interface.xml"));
     controls_.set_number(robot_in_edit(2), 4242);
@@ -203,7 +203,7 @@ TEST_F(InterfaceConfigTest, NoUsableFileGivesDefaultsAMessageAndNoSave) {
     auto& c = controls_;
     EXPECT_FALSE(c.checked(kWebCheck));
     EXPECT_TRUE(c.enabled(kMixerAddress));
-    EXPECT_EQ(c.address(kMixerAddress), (Address{127, 0, 0, 1}));
+    EXPECT_EQ(c.address(kMixerAddress), (Ipv4Address{127, 0, 0, 1}));
     EXPECT_EQ(c.number(kMixerPortEdit), 9000u);
     EXPECT_EQ(c.text(kWebPortEdit), "");
     EXPECT_TRUE(c.at(kReferenceList).items.empty());

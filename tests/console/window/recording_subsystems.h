@@ -1,4 +1,4 @@
-// Seams that record what the window asks of them, for tests of the dispatch.
+// Subsystems that record what the window asks of them, for tests of the dispatch.
 #pragma once
 
 #include "console/window/panes_without_video.h"

@@ -28,9 +28,9 @@ protected:
         fs::copy_file(std::string(KAVRO_SOURCE_DIR) + "/configs/interface.xml", dir_ / "interface.xml",
                       fs::copy_options::overwrite_existing);
         app_.config.configs_dir = dir_.string() + "/";
-        app_.seams.video = std::make_unique<test::RecordingVideo>(app_, log_);
-        app_.seams.pages = std::make_unique<test::RecordingPages>(log_);
-        app_.seams.robot_link = std::make_unique<test::RecordingLink>(log_);
+        app_.subsystems.video = std::make_unique<test::RecordingVideo>(app_, log_);
+        app_.subsystems.pages = std::make_unique<test::RecordingPages>(log_);
+        app_.subsystems.robot_link = std::make_unique<test::RecordingLink>(log_);
         w_ = ui::create_dialog(operator_dialog_template(), proc_.proc());
         ASSERT_TRUE(w_);
         ui::show_window(w_, ui::SW_SHOW);

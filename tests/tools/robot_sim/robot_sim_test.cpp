@@ -10,6 +10,7 @@
 #include <thread>
 
 using namespace kavro::console;
+using kavro::Ipv4Address;
 using namespace kavro::robot;
 using namespace std::chrono_literals;
 
@@ -96,9 +97,9 @@ TEST(RobotSimulator, DrivenByTheCommandThread) {
     // Both robots drive north at full speed; the status comes from each robot's own address.
     ASSERT_TRUE(status.wait("127.0.0.41", [](auto& s) { return s.wheel1 == 127 && s.wheel2 == 127; }));
     const double start = status.last.latitude;
-    EXPECT_EQ(status.last.node, (std::array<std::uint8_t, 4>{127, 0, 0, 41}));
+    EXPECT_EQ(status.last.node, (Ipv4Address{127, 0, 0, 41}));
     ASSERT_TRUE(status.wait("127.0.0.42", [](auto& s) { return s.wheel1 == 127; }));
-    EXPECT_EQ(status.last.node, (std::array<std::uint8_t, 4>{10, 0, 0, 42}));
+    EXPECT_EQ(status.last.node, (Ipv4Address{10, 0, 0, 42}));
     ASSERT_TRUE(status.wait("127.0.0.41", [&](auto& s) { return s.latitude > start + 3e-6 && s.battery < 95; }));
     EXPECT_NEAR(status.last.longitude, 11.516666, 1e-6) << "straight north";
 

@@ -305,6 +305,31 @@ TEST_F(QtDialog, TheCloseBoxBecomesCancel) {
     EXPECT_TRUE(front_end().widget(dlg)->isVisible()); // the program decides
 }
 
+// A window manager restoring a minimised window may report a passing state (restored, not yet maximised), or
+// settle on the wrong one: the model keeps the state it asked for and the window ends up maximised.
+TEST_F(QtDialog, PassingStatesOfTheWindowManagerDoNotBecomeTheModelsState) {
+    QWidget* top = front_end().widget(dlg);
+    show_window(dlg, SW_SHOWMAXIMIZED);
+    settle();
+    top->showMinimized();
+    settle();
+    ASSERT_TRUE(is_iconic(dlg));
+    ASSERT_TRUE(bring_to_front(dlg));
+    settle();
+    top->setWindowState(Qt::WindowNoState); // what the window manager reports on its way
+    settle();
+    EXPECT_TRUE(is_zoomed(dlg));
+    EXPECT_FALSE(is_iconic(dlg));
+    QElapsedTimer t;
+    t.start();
+    while (!top->isMaximized() && t.elapsed() < 10000) {
+        settle();
+        QTest::qWait(20);
+    }
+    EXPECT_TRUE(top->isMaximized());
+    EXPECT_TRUE(is_zoomed(dlg));
+}
+
 QPushButton* button_of_box(const QString& text) {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())

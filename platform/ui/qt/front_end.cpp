@@ -35,6 +35,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <unordered_map>
 
 namespace kavro::ui::qt {
@@ -42,6 +43,8 @@ namespace kavro::ui::qt {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+enum class WindowShow { Normal, Minimised, Maximised };
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
@@ -263,6 +266,12 @@ struct FrontEnd::Impl {
         QPointer<QMenuBar> menubar;
         std::map<int, QPointer<QAction>> actions;
         bool top = false;
+        // The state the model last asked the window manager for, and until when its answer is awaited: on the
+        // way there the window manager may report passing states (restored from minimised, but not yet
+        // maximised) that must not become the model's state.
+        std::optional<WindowShow> asked;
+        Clock::time_point asked_until{};
+        bool asked_again = false;
     };
 
     std::unique_ptr<QApplication> owned_app;
@@ -472,6 +481,9 @@ struct FrontEnd::Impl {
     void qt_state_changed(Hwnd h) {
         Entry* en = entry(h);
         if (!en || !en->top || !en->client || !en->widget) return;
+        // Qt echoes the request at once; a report between normal and maximised against it meanwhile may be a
+        // state on the window manager's way: settle_state looks again when the answer time is over.
+        if (en->asked && Clock::now() < en->asked_until && on_the_way(*en->asked, shown_as(*en->widget))) return;
         if (en->widget->isMinimized()) {
             if (is_iconic(h)) return;
             const Rect c = get_client_rect(h);
@@ -639,19 +651,58 @@ struct FrontEnd::Impl {
         }
         if (!(style & WS_VISIBLE)) {
             top->hide();
-        } else if (is_iconic(h)) {
-            if (!top->isMinimized()) top->showMinimized();
-        } else if (is_zoomed(h)) {
-            // Minimised after being maximised, Qt's state holds both: showing it maximised restores it.
-            if (top->isMinimized() || !top->isMaximized() || !top->isVisible()) top->showMaximized();
-        } else if (!top->isVisible() || top->isMinimized() || top->isMaximized()) {
-            top->showNormal();
+        } else {
+            const WindowShow want = is_iconic(h) ? WindowShow::Minimised
+                                    : is_zoomed(h) ? WindowShow::Maximised
+                                                   : WindowShow::Normal;
+            const WindowShow shown = shown_as(*top);
+            const bool awaited = en.asked == want && Clock::now() < en.asked_until && on_the_way(want, shown);
+            if ((!top->isVisible() || shown != want) && !awaited) ask_window_manager(h, en, want, false);
         }
         if (get_foreground_window() == h && top->isVisible()) {
             top->raise();
             top->activateWindow();
         }
         en.client->update();
+    }
+
+    static WindowShow shown_as(const QWidget& top) {
+        // Minimised after being maximised, Qt's state holds both: minimised is what shows.
+        if (top.isMinimized()) return WindowShow::Minimised;
+        return top.isMaximized() ? WindowShow::Maximised : WindowShow::Normal;
+    }
+
+    // Minimising is always the operator's (or the window manager's) decision, never a passing state.
+    static bool on_the_way(WindowShow asked, WindowShow shown) {
+        return asked != shown && asked != WindowShow::Minimised && shown != WindowShow::Minimised;
+    }
+
+    // Shows the window as the model wants it and waits (without blocking) for the window manager's answer.
+    void ask_window_manager(Hwnd h, Entry& en, WindowShow want, bool again) {
+        constexpr auto answer_time = std::chrono::seconds(2);
+        en.asked = want;
+        en.asked_until = Clock::now() + answer_time;
+        en.asked_again = again;
+        switch (want) {
+        case WindowShow::Minimised: en.widget->showMinimized(); break;
+        case WindowShow::Maximised: en.widget->showMaximized(); break;
+        case WindowShow::Normal: en.widget->showNormal(); break;
+        }
+        QTimer::singleShot(answer_time + std::chrono::milliseconds(100), context.get(), [this, h] { settle_state(h); });
+    }
+
+    // The answer time is over. A window manager that settled elsewhere is asked once more (it may have lost the
+    // request on the way, as when restoring from minimised); after that the model follows what it shows.
+    void settle_state(Hwnd h) {
+        Entry* en = entry(h);
+        if (!en || !en->asked || !en->widget || Clock::now() < en->asked_until) return;
+        const WindowShow want = *en->asked;
+        if (on_the_way(want, shown_as(*en->widget)) && !en->asked_again && en->widget->isVisible()) {
+            ask_window_manager(h, *en, want, true);
+            return;
+        }
+        en->asked.reset();
+        qt_state_changed(h);
     }
 
     int present_box(const std::string& text, const std::string& caption, unsigned flags) {

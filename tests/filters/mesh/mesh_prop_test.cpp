@@ -109,7 +109,7 @@ TEST_F(MeshPropTest, ModalFrameFromTheFiltersPageListReturnsWhenClosed) {
     // The operator works from another thread while the frame's own loop runs here.
     std::thread operator_thread([] {
         Hwnd page;
-        for (int i = 0; i < 500 && !page; ++i) {
+        for (int i = 0; i < 3000 && !page; ++i) {
             for (Hwnd top : top_level_windows())
                 if (get_window_text(top) == "Mesh Properties")
                     for (Hwnd c : get_children(top))

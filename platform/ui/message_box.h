@@ -10,13 +10,18 @@ namespace kavro::ui {
 // Flags and answers with the window system's values.
 inline constexpr unsigned MB_OK = 0x0;
 inline constexpr unsigned MB_OKCANCEL = 0x1;
+inline constexpr unsigned MB_YESNOCANCEL = 0x3;
 inline constexpr unsigned MB_YESNO = 0x4;
+inline constexpr unsigned MB_RETRYCANCEL = 0x5;
+inline constexpr unsigned MB_TYPEMASK = 0xF; // the buttons
 inline constexpr unsigned MB_ICONERROR = 0x10;
 inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+inline constexpr unsigned MB_ICONMASK = 0xF0;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+inline constexpr int IDRETRY = 4;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 

@@ -1,34 +1,19 @@
 #include "platform/ui/qt/front_end.h"
-#include "platform/ui/qt/text_fit.h"
+#include "platform/ui/qt/controls.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QFontMetrics>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPointer>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QScreen>
-#include <QSignalBlocker>
 #include <QStyleFactory>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -78,97 +63,6 @@ private:
     Clock::time_point last_ = Clock::now();
 };
 
-unsigned mouse_keys(Qt::MouseButtons b) {
-    unsigned k = 0;
-    if (b & Qt::LeftButton) k |= MK_LBUTTON;
-    if (b & Qt::RightButton) k |= MK_RBUTTON;
-    return k;
-}
-
-// Statics, video panes and plain windows: the latest video frame, else the canvas, else a frame and text.
-class PaintArea : public QWidget {
-public:
-    PaintArea(Hwnd h, QWidget* parent) : QWidget(parent), h_(h) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const WindowClass cls = get_class(h_);
-        if (auto f = current_frame(h_)) {
-            const QImage img(reinterpret_cast<const uchar*>(f->pixels.data()), f->width, f->height, f->width * 4,
-                             QImage::Format_RGB32);
-            p.setRenderHint(QPainter::SmoothPixmapTransform);
-            p.drawImage(rect(), img);
-            return;
-        }
-        if (cls == WindowClass::VideoPane) p.fillRect(rect(), Qt::black);
-        if (auto c = window_canvas(h_); c && c->width() > 0 && c->height() > 0) {
-            const QImage img(reinterpret_cast<const uchar*>(c->pixels().data()), c->width(), c->height(),
-                             c->width() * 4, QImage::Format_RGB32);
-            p.drawImage(0, 0, img);
-            return;
-        }
-        const unsigned style = get_style(h_);
-        const unsigned type = style & SS_TYPEMASK;
-        if (cls == WindowClass::Static && (type >= 4 && type <= 9)) {
-            p.setPen(type == 7 ? Qt::black : Qt::gray);
-            p.drawRect(rect().adjusted(0, 0, -1, -1));
-        } else if (cls == WindowClass::Static && type == SS_ETCHEDFRAME) {
-            p.setPen(Qt::gray);
-            p.drawRect(rect().adjusted(0, 0, -2, -2));
-            p.setPen(Qt::white);
-            p.drawRect(rect().adjusted(1, 1, -1, -1));
-        }
-        if (style & SS_SUNKEN) {
-            p.setPen(Qt::gray);
-            p.drawRect(rect().adjusted(0, 0, -1, -1));
-        }
-        const std::string text = cls == WindowClass::Static ? get_window_text(h_) : std::string();
-        if (!text.empty()) {
-            int align = Qt::AlignTop | Qt::TextWordWrap;
-            align |= type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
-            p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-            p.drawText(rect(), align, QString::fromStdString(text).replace("&&", "\x01").remove('&').replace(
-                                          "\x01", "&"));
-        }
-    }
-
-private:
-    Hwnd h_;
-};
-
-// The client area of a top-level window (or a child plain window): mouse input in client coordinates.
-class ClientArea : public PaintArea {
-public:
-    ClientArea(Hwnd h, QWidget* parent, std::function<void(int, int)> resized)
-        : PaintArea(h, parent), h_(h), resized_(std::move(resized)) {
-        setMouseTracking(true);
-        setFocusPolicy(Qt::ClickFocus);
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override { send(e, true); }
-    void mouseReleaseEvent(QMouseEvent* e) override { send(e, false); }
-    void mouseMoveEvent(QMouseEvent* e) override {
-        const QPoint p = e->position().toPoint();
-        user::mouse(h_, WM_MOUSEMOVE, p.x(), p.y(), mouse_keys(e->buttons()));
-    }
-    void resizeEvent(QResizeEvent* e) override {
-        if (resized_) resized_(e->size().width(), e->size().height());
-    }
-
-private:
-    void send(QMouseEvent* e, bool down) {
-        const QPoint p = e->position().toPoint();
-        unsigned msg = 0;
-        if (e->button() == Qt::LeftButton) msg = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
-        if (e->button() == Qt::RightButton) msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
-        if (msg) user::mouse(h_, msg, p.x(), p.y(), mouse_keys(e->buttons()));
-    }
-    Hwnd h_;
-    std::function<void(int, int)> resized_;
-};
-
 // A top-level window's frame: the close box and Esc go to the model, which decides.
 class TopWindow : public QWidget {
 public:
@@ -198,68 +92,9 @@ private:
     Hwnd h_;
 };
 
-// The web view pane without a browser engine: the address and a button for the desktop browser.
-class WebPane : public QWidget {
-public:
-    WebPane(Hwnd h, QWidget* parent) : QWidget(parent), h_(h) {
-        auto* lay = new QVBoxLayout(this);
-        lay->setContentsMargins(8, 8, 8, 8);
-        lay->addStretch();
-        label_ = new QLabel(this);
-        label_->setWordWrap(true);
-        label_->setAlignment(Qt::AlignCenter);
-        label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        button_ = new QPushButton(QStringLiteral("Open in the web browser"), this);
-        lay->addWidget(label_);
-        lay->addWidget(button_, 0, Qt::AlignHCenter);
-        lay->addStretch();
-        QObject::connect(button_, &QPushButton::clicked, this, [this] {
-            const std::string url = web_location(h_);
-            if (!url.empty()) QDesktopServices::openUrl(QUrl::fromUserInput(qs(url)));
-        });
-        setAutoFillBackground(true);
-    }
-    void sync() {
-        const std::string url = web_location(h_);
-        label_->setText(url.empty() ? QStringLiteral("(no page)") : qs(url));
-        button_->setEnabled(!url.empty());
-    }
-    QPushButton* button() const { return button_; }
-
-private:
-    Hwnd h_;
-    QLabel* label_;
-    QPushButton* button_;
-};
-
-// A push button high enough for two lines breaks a text that does not fit on one, as multi-line buttons do.
-QString button_text(const QAbstractButton* b, const std::string& text, const Rect& r, const QFont& font) {
-    QString s = qs(text);
-    if (!dynamic_cast<const QPushButton*>(b)) return s;
-    const QFontMetrics fm(font);
-    if (r.h < 2 * fm.height() + 6 || fm.horizontalAdvance(QString(s).remove('&')) + 8 <= r.w) return s;
-    const int mid = int(s.size()) / 2;
-    int best = -1;
-    for (int i = 0; i < s.size(); ++i)
-        if (s[i] == ' ' && (best < 0 || std::abs(i - mid) < std::abs(best - mid))) best = i;
-    if (best >= 0) s[best] = '\n';
-    return s;
-}
-
-std::array<int, 4> parse_ip(const QString& text) {
-    std::array<int, 4> f{-1, -1, -1, -1};
-    const QStringList parts = text.split('.');
-    for (int i = 0; i < 4 && i < parts.size(); ++i) {
-        bool ok = false;
-        const int v = parts[i].trimmed().toInt(&ok);
-        if (ok) f[std::size_t(i)] = std::clamp(v, 0, 255);
-    }
-    return f;
-}
-
 } // namespace
 
-struct FrontEnd::Impl {
+struct FrontEnd::Impl final : ControlEvents {
     struct Entry {
         QPointer<QWidget> widget;
         QPointer<QWidget> client; // top-level: the client area
@@ -272,6 +107,7 @@ struct FrontEnd::Impl {
         std::optional<WindowShow> asked;
         Clock::time_point asked_until{};
         bool asked_again = false;
+        const ControlAdapter* adapter = nullptr; // a control's kind
     };
 
     std::unique_ptr<QApplication> owned_app;
@@ -326,8 +162,11 @@ struct FrontEnd::Impl {
             if (!pe) return;
             QWidget* host = pe->client ? pe->client.data() : pe->widget.data();
             if (!host) return;
+            const ControlAdapter& adapter = adapter_for(get_class(h), get_style(h));
             Entry& en = entries[h.value]; // references into the map stay valid
-            en.widget = make_control(h, host);
+            en.adapter = &adapter;
+            en.widget = adapter.create(h, host, *this);
+            if (adapter.is_client_area()) en.client = en.widget;
         }
         sync(h);
     }
@@ -361,7 +200,7 @@ struct FrontEnd::Impl {
             en.menubar = new QMenuBar(top);
             lay->setMenuBar(en.menubar);
         }
-        auto* client = new ClientArea(h, top, [this, h](int w, int hh) { qt_resized(h, w, hh); });
+        QWidget* client = make_client_area(h, top, [this, h](int w, int hh) { qt_resized(h, w, hh); });
         client->setAutoFillBackground(true);
         lay->addWidget(client, 1);
         en.client = client;
@@ -374,94 +213,14 @@ struct FrontEnd::Impl {
         top->move(outer.x, outer.y);
     }
 
-    QWidget* make_control(Hwnd h, QWidget* host) {
-        const WindowClass cls = get_class(h);
-        const unsigned style = get_style(h);
-        QWidget* w = nullptr;
-        switch (cls) {
-        case WindowClass::Button: {
-            const unsigned type = style & BS_TYPEMASK;
-            if (type == BS_GROUPBOX) {
-                w = new QGroupBox(host);
-                w->setAttribute(Qt::WA_TransparentForMouseEvents);
-            } else if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == 5 || type == 6) {
-                auto* b = new QCheckBox(host);
-                QObject::connect(b, &QCheckBox::clicked, b, [this, h] { clicked(h); });
-                w = b;
-            } else if (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON) {
-                auto* b = new QRadioButton(host);
-                b->setAutoExclusive(false);
-                QObject::connect(b, &QRadioButton::clicked, b, [this, h] { clicked(h); });
-                w = b;
-            } else {
-                auto* b = new QPushButton(host);
-                b->setAutoDefault(false);
-                QObject::connect(b, &QPushButton::clicked, b, [this, h] { clicked(h); });
-                w = b;
-            }
-            break;
-        }
-        case WindowClass::Edit: {
-            auto* e = new QLineEdit(host);
-            if (style & ES_NUMBER)
-                e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
-            if ((style & 0x3) == ES_CENTER) e->setAlignment(Qt::AlignCenter);
-            QObject::connect(e, &QLineEdit::textEdited, e, [this, h](const QString& s) {
-                if (!user::type_text(h, s.toStdString())) sync(h);
-            });
-            w = e;
-            break;
-        }
-        case WindowClass::ComboBox: {
-            auto* c = new QComboBox(host);
-            QObject::connect(c, &QComboBox::activated, c, [this, h](int i) {
-                user::select_item(h, i);
-                sync(h);
-            });
-            w = c;
-            break;
-        }
-        case WindowClass::Progress: {
-            auto* p = new QProgressBar(host);
-            p->setTextVisible(false);
-            w = p;
-            break;
-        }
-        case WindowClass::IpAddress: {
-            auto* e = new QLineEdit(host);
-            e->setValidator(new QRegularExpressionValidator(
-                QRegularExpression(QStringLiteral("[0-9]{0,3}(\\.[0-9]{0,3}){0,3}")), e));
-            QObject::connect(e, &QLineEdit::editingFinished, e, [this, h, e] {
-                user::enter_ip_fields(h, parse_ip(e->text()));
-                sync(h);
-            });
-            w = e;
-            break;
-        }
-        case WindowClass::WebView: w = new WebPane(h, host); break;
-        case WindowClass::Dialog:
-        case WindowClass::Window: {
-            auto* c = new ClientArea(h, host, {});
-            entries[h.value].client = c;
-            w = c;
-            break;
-        }
-        case WindowClass::Static:
-        case WindowClass::VideoPane:
-        default:
-            w = new PaintArea(h, host);
-            w->setAttribute(Qt::WA_TransparentForMouseEvents);
-            break;
-        }
-        return w;
-    }
-
-    void clicked(Hwnd h) {
+    void clicked(Hwnd h) override {
         user::click(h);
         sync(h); // the control shows the model's check state, whatever Qt toggled
         for (Hwnd s : get_children(get_parent(h)))
             if (get_class(s) == WindowClass::Button) sync(s);
     }
+
+    void resync(Hwnd h) override { sync(h); }
 
     void qt_resized(Hwnd h, int w, int hh) {
         Entry* en = entry(h);
@@ -503,9 +262,10 @@ struct FrontEnd::Impl {
         auto it = entries.find(h.value);
         if (it == entries.end()) return;
         QPointer<QWidget> w = it->second.widget;
+        const bool top = it->second.top;
         entries.erase(it);
         if (!w) return;
-        if (auto* top = dynamic_cast<TopWindow*>(w.data())) top->model_closing = true;
+        if (top) static_cast<TopWindow*>(w.data())->model_closing = true;
         w->hide();
         // Deleted once the current Qt handler (perhaps this very widget's) has returned.
         QTimer::singleShot(0, context.get(), [w] { delete w.data(); });
@@ -562,80 +322,16 @@ struct FrontEnd::Impl {
     void sync(Hwnd h) {
         Entry* en = entry(h);
         if (!en || !en->widget || !is_window(h)) return;
-        QWidget* w = en->widget;
-        const unsigned style = get_style(h);
         if (en->top) {
             sync_top(h, *en);
             return;
         }
-        Rect r = get_child_rect(h);
-        // A drop-down list's rectangle includes its dropped list; closed, it is as high as its field.
-        if (get_class(h) == WindowClass::ComboBox) r.h = std::min(r.h, std::max(w->sizeHint().height(), 20));
+        QWidget* w = en->widget;
+        const unsigned style = get_style(h);
+        const Rect r = en->adapter->shown_rect(*w, get_child_rect(h));
         if (w->geometry() != QRect(r.x, r.y, r.w, r.h)) w->setGeometry(r.x, r.y, r.w, r.h);
         w->setEnabled(!(style & WS_DISABLED));
-        const std::string text = get_window_text(h);
-        switch (get_class(h)) {
-        case WindowClass::Button:
-            // Texts shrink their font as far as needed to fit the rectangle they were laid out for.
-            if (auto* g = dynamic_cast<QGroupBox*>(w)) {
-                g->setTitle(qs(text));
-                fit_font(g, g->title(), w->window()->font());
-            }
-            if (auto* b = dynamic_cast<QAbstractButton*>(w)) {
-                QSignalBlocker block(b);
-                b->setText(button_text(b, text, r, w->window()->font()));
-                fit_font(b, b->text(), w->window()->font());
-                if (b->isCheckable()) b->setChecked(get_check(h) == BST_CHECKED);
-            }
-            break;
-        case WindowClass::Static:
-            fit_font(w, qs(text), w->window()->font());
-            w->update();
-            break;
-        case WindowClass::Edit:
-            if (auto* e = dynamic_cast<QLineEdit*>(w); e && e->text() != qs(text)) {
-                QSignalBlocker block(e);
-                e->setText(qs(text));
-            }
-            break;
-        case WindowClass::IpAddress:
-            if (auto* e = dynamic_cast<QLineEdit*>(w); e && !e->hasFocus()) {
-                QSignalBlocker block(e);
-                e->setText(ip_is_blank(h) ? QString() : qs(text));
-            }
-            break;
-        case WindowClass::ComboBox:
-            if (auto* c = dynamic_cast<QComboBox*>(w)) {
-                QSignalBlocker block(c);
-                const auto items = combo_items(h);
-                bool same = c->count() == int(items.size());
-                for (int i = 0; same && i < c->count(); ++i) same = c->itemText(i) == qs(items[std::size_t(i)]);
-                if (!same) {
-                    c->clear();
-                    for (const auto& s : items) c->addItem(qs(s));
-                }
-                c->setCurrentIndex(combo_get_cur_sel(h));
-            }
-            break;
-        case WindowClass::Progress:
-            if (auto* p = dynamic_cast<QProgressBar*>(w)) {
-                const ProgressState s = progress_state(h);
-                p->setRange(std::min(s.low, s.high), std::max(s.low, s.high));
-                p->setValue(s.pos);
-                if (s.bar_colour) {
-                    const QString sheet = QStringLiteral("QProgressBar::chunk { background-color: rgb(%1, %2, %3); }")
-                                              .arg(s.bar_colour->r)
-                                              .arg(s.bar_colour->g)
-                                              .arg(s.bar_colour->b);
-                    if (p->styleSheet() != sheet) p->setStyleSheet(sheet);
-                }
-            }
-            break;
-        case WindowClass::WebView:
-            if (auto* web = dynamic_cast<WebPane*>(w)) web->sync();
-            break;
-        default: w->update(); break;
-        }
+        en->adapter->sync(h, *w, get_window_text(h), r);
         w->setVisible(style & WS_VISIBLE);
     }
 
@@ -709,18 +405,18 @@ struct FrontEnd::Impl {
         QMessageBox box;
         box.setWindowTitle(qs(caption));
         box.setText(qs(text));
-        switch (flags & 0xF0) {
+        switch (flags & MB_ICONMASK) {
         case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
         case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
         case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
         case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
         default: break;
         }
-        switch (flags & 0xF) {
+        switch (flags & MB_TYPEMASK) {
         case MB_OKCANCEL: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-        case 3: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel); break;
+        case MB_YESNOCANCEL: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel); break;
         case MB_YESNO: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
-        case 5: box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel); break;
+        case MB_RETRYCANCEL: box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel); break;
         default: box.setStandardButtons(QMessageBox::Ok); break;
         }
         box.setWindowModality(Qt::ApplicationModal);
@@ -740,9 +436,9 @@ struct FrontEnd::Impl {
         case QMessageBox::Ok: return IDOK;
         case QMessageBox::Yes: return IDYES;
         case QMessageBox::No: return IDNO;
-        case QMessageBox::Retry: return 4;
+        case QMessageBox::Retry: return IDRETRY;
         case QMessageBox::Cancel: return IDCANCEL;
-        default: return (flags & 0xF) == MB_OK ? IDOK : IDCANCEL;
+        default: return (flags & MB_TYPEMASK) == MB_OK ? IDOK : IDCANCEL;
         }
     }
 
@@ -799,7 +495,7 @@ FrontEnd::~FrontEnd() {
     set_thread_event_pump(nullptr);
     for (auto& [k, en] : impl_->entries)
         if (en.top && en.widget) {
-            if (auto* top = dynamic_cast<TopWindow*>(en.widget.data())) top->model_closing = true;
+            static_cast<TopWindow*>(en.widget.data())->model_closing = true;
             delete en.widget.data();
         }
     impl_->entries.clear();

@@ -92,6 +92,62 @@ private:
     Hwnd h_;
 };
 
+// The system's dialog look for a top-level window and everything in it.
+void give_dialog_look(QWidget& top) {
+    // The dialog font: 8 points at 96 dots per inch, in a face as narrow as the system's.
+    QFont f = top.font();
+    f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                   QStringLiteral("DejaVu Sans Condensed")});
+    f.setPixelSize(11);
+    top.setFont(f);
+    // Check marks and radio dots as small as the system's, so the texts fit the rectangles they were laid out for.
+    top.setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 3px; }"
+                                     "QRadioButton::indicator, QCheckBox::indicator { width: 11px; height: 11px; }"));
+}
+
+// A message box's icon and buttons from its flags.
+void set_box_look(QMessageBox& box, unsigned flags) {
+    switch (flags & MB_ICONMASK) {
+    case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+    default: break;
+    }
+    switch (flags & MB_TYPEMASK) {
+    case MB_OKCANCEL: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    case MB_YESNOCANCEL: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel); break;
+    case MB_YESNO: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case MB_RETRYCANCEL: box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel); break;
+    default: box.setStandardButtons(QMessageBox::Ok); break;
+    }
+}
+
+// The answer of a message box closed with `button` (no button: closed otherwise, OK for a box with only OK).
+int box_answer(QMessageBox::StandardButton button, unsigned flags) {
+    switch (button) {
+    case QMessageBox::Ok: return IDOK;
+    case QMessageBox::Yes: return IDYES;
+    case QMessageBox::No: return IDNO;
+    case QMessageBox::Retry: return IDRETRY;
+    case QMessageBox::Cancel: return IDCANCEL;
+    default: return (flags & MB_TYPEMASK) == MB_OK ? IDOK : IDCANCEL;
+    }
+}
+
+// The screens as the model's monitors, the primary first.
+std::vector<Monitor> screens_as_monitors() {
+    std::vector<Monitor> list;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    for (const QScreen* s : QGuiApplication::screens()) {
+        const QRect g = s->availableGeometry();
+        Monitor m{Rect{g.x(), g.y(), g.width(), g.height()}, s == primary};
+        if (m.primary) list.insert(list.begin(), m);
+        else list.push_back(m);
+    }
+    return list;
+}
+
 } // namespace
 
 struct FrontEnd::Impl final : ControlEvents {
@@ -174,16 +230,7 @@ struct FrontEnd::Impl final : ControlEvents {
     void create_top(Hwnd h) {
         auto* top = new TopWindow(h);
         top->state_changed = [this, h] { qt_state_changed(h); };
-        // The dialog font: 8 points at 96 dots per inch, in a face as narrow as the system's.
-        QFont f = top->font();
-        f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
-                       QStringLiteral("DejaVu Sans Condensed")});
-        f.setPixelSize(11);
-        top->setFont(f);
-        // Check marks and radio dots as small as the system's, so the texts fit the rectangles they were laid
-        // out for.
-        top->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 3px; }"
-                                          "QRadioButton::indicator, QCheckBox::indicator { width: 11px; height: 11px; }"));
+        give_dialog_look(*top);
         const unsigned style = get_style(h);
         // No caption, or a window that can be maximised but has no sizing border (it is shown maximised and
         // covers the screen): no frame of the window manager, which would offer a sizing border.
@@ -405,20 +452,7 @@ struct FrontEnd::Impl final : ControlEvents {
         QMessageBox box;
         box.setWindowTitle(qs(caption));
         box.setText(qs(text));
-        switch (flags & MB_ICONMASK) {
-        case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-        case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-        case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-        case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-        default: break;
-        }
-        switch (flags & MB_TYPEMASK) {
-        case MB_OKCANCEL: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-        case MB_YESNOCANCEL: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel); break;
-        case MB_YESNO: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
-        case MB_RETRYCANCEL: box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel); break;
-        default: box.setStandardButtons(QMessageBox::Ok); break;
-        }
+        set_box_look(box, flags);
         box.setWindowModality(Qt::ApplicationModal);
         bool done = false;
         QObject::connect(&box, &QMessageBox::finished, &box, [&done] { done = true; });
@@ -432,14 +466,7 @@ struct FrontEnd::Impl final : ControlEvents {
             if (done) break;
             pump->wait(Clock::now() + std::chrono::milliseconds(10));
         }
-        switch (box.standardButton(box.clickedButton())) {
-        case QMessageBox::Ok: return IDOK;
-        case QMessageBox::Yes: return IDYES;
-        case QMessageBox::No: return IDNO;
-        case QMessageBox::Retry: return IDRETRY;
-        case QMessageBox::Cancel: return IDCANCEL;
-        default: return (flags & MB_TYPEMASK) == MB_OK ? IDOK : IDCANCEL;
-        }
+        return box_answer(box.standardButton(box.clickedButton()), flags);
     }
 
     int present(const std::string& text, const std::string& caption, unsigned flags) {
@@ -461,15 +488,7 @@ FrontEnd::FrontEnd(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     impl_->context = std::make_unique<QObject>();
     impl_->pump = std::make_unique<QtPump>();
 
-    std::vector<Monitor> list;
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    for (const QScreen* s : QGuiApplication::screens()) {
-        const QRect g = s->availableGeometry();
-        Monitor m{Rect{g.x(), g.y(), g.width(), g.height()}, s == primary};
-        if (m.primary) list.insert(list.begin(), m);
-        else list.push_back(m);
-    }
-    if (!list.empty()) set_monitors(list);
+    if (const auto list = screens_as_monitors(); !list.empty()) set_monitors(list);
 
     set_thread_event_pump(impl_->pump.get());
     Impl* impl = impl_.get();

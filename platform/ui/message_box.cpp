@@ -25,7 +25,7 @@ int message_box(const std::string& text, const std::string& caption, unsigned fl
     }
     if (fn) return fn(text, caption, flags);
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
-    return (flags & 0xF) == MB_YESNO ? IDYES : IDOK;
+    return (flags & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
 }
 
 MessageBoxPresenter set_message_box_presenter(MessageBoxPresenter fn) {

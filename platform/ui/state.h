@@ -3,8 +3,10 @@
 //
 // One System per process. Its mutex `m` guards everything in it, every WindowData and every Queue (the queue's
 // pump excepted, which has its own lock). Functions whose names end in `_locked`, and those marked "lock held",
-// need it held by the caller. Window procedures, observers and event pumps are never called with it held: a
-// change is made inside a Tx, which tells the observers once the lock is released.
+// need it held by the caller. Window procedures, observers and an event pump's wait and poll are never called
+// with it held: a change is made inside a Tx, which tells the observers once the lock is released. A pump's wake
+// is called with it held (it only wakes its thread and takes at most its own lock after this one). A sender
+// waits on its SendState's lock without this one.
 #pragma once
 
 #include <chrono>

@@ -26,7 +26,7 @@ using namespace detail;
 
 namespace {
 
-// The client rectangle of a new plain window: the spec's outer rectangle (defaults filled in) less its frame.
+// The client rectangle of a new plain window: the requested outer rectangle (defaults filled in) less its frame.
 Rect initial_client_rect(const WindowSpec& spec, const WindowData& w) {
     Rect r = spec.rect;
     if (r.x == CW_USEDEFAULT) r.x = r.y = 0;

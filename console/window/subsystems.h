@@ -5,8 +5,19 @@
 
 #include "platform/com/com.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+struct IMesh;
+struct ICapteurControl;
+namespace MinXL {
+class t_xml_node;
+}
+namespace kavro {
+struct ConsoleLayout;
+}
 
 namespace kavro::console {
 
@@ -39,6 +50,35 @@ public:
     virtual void camera_pan_tilt(int /*pan*/, int /*tilt*/) {}  // MJPEG
     virtual void camera_zoom(int /*level*/) {}                  // MJPEG
     virtual void camera_digital_output(CameraKind, int /*output*/, int /*state*/) {}
+
+    // What the snapshot, layout and reference-node commands take from the video build. All on the window thread.
+    //
+    // The player of `kind` saves its current picture as a JPEG file at `path` (a system path such as
+    // "C:/Program Files/KAVRO/Map/snapshot/snapshot1.jpg"). Negative when there is no player or no picture; the
+    // caller checks for the file itself and reports nothing more.
+    virtual HRESULT save_player_picture(CameraKind, const std::string& /*path*/) { return E_NOTIMPL; }
+    // A copy of the current image of the renderer of view 9 (remote mixer picture) or 10 (local composite) as a
+    // device-independent bitmap: the 40-byte BITMAPINFOHEADER followed by the pixels, as the renderer gives it
+    // (32 bits a pixel, rows bottom-up, no row padding). Negative (dib empty) for another view, without a
+    // renderer, or when the renderer fails; the caller then releases every video object and reports.
+    virtual HRESULT current_image(int /*view*/, std::vector<std::uint8_t>& dib) {
+        dib.clear();
+        return E_NOTIMPL;
+    }
+    // The mesh picture source's IMesh, borrowed (valid until release_all), or null before the build or after a
+    // failure.
+    virtual IMesh* mesh() { return nullptr; }
+    // The sensor filter the composite graph holds, borrowed (valid until release_all), or null.
+    virtual ICapteurControl* sensor_filter() { return nullptr; }
+    // A configuration document just read from "./configs/kavro.xml": the document is copied and becomes the one
+    // save_layout writes; each pane's entry of `layout` is applied by the rule of the remote layout command
+    // (disconnect at alpha <= 0.1, connect at >= 0.1, then output rectangle, alpha and z-order 12 - z). The
+    // graph is not run. Negative when a graph call failed (not reported, nothing released: the caller does).
+    virtual HRESULT take_layout(const MinXL::t_xml_node& /*doc*/, const ConsoleLayout& /*layout*/) { return S_OK; }
+    // Runs the composite graph. Negative on failure, not reported (the caller reports with its location).
+    virtual HRESULT run_composite_graph() { return S_OK; }
+    // The web pane 1018 is the window model's web view (ui::web_navigate, ui::web_location on the pane), made
+    // with the window and shown by the front end with a browser engine; the video build creates no browser.
 };
 
 // Robot command sender thread and the status poll of the progress bars.

@@ -235,12 +235,13 @@ ComPtr<ICapteurControl> create_sensor_filter() {
     return sensor;
 }
 
-void install_robot_link(ConsoleApp& app) {
+std::shared_ptr<std::atomic<int>> install_robot_link(ConsoleApp& app) {
     auto state = std::make_shared<LinkState>();
     app.subsystems.robot_link = std::make_unique<RobotLinkSubsystem>(app, state);
     app.subsystems.joystick = std::make_unique<JoystickSubsystem>(app);
     app.subsystems.wiimote = std::make_unique<WiimoteSubsystem>(app);
     app.subsystems.gps = std::make_unique<GpsSubsystem>(app, state);
+    return std::shared_ptr<std::atomic<int>>(state, &state->map.snapshot);
 }
 
 } // namespace kavro::console

@@ -6,6 +6,9 @@
 #include "outside/capteur_control.h"
 #include "platform/com/com_ptr.h"
 
+#include <atomic>
+#include <memory>
+
 namespace kavro::console {
 
 // The sensor filter "Capteur" created straight to its control interface, as the console uses it while no video
@@ -14,6 +17,7 @@ namespace kavro::console {
 ComPtr<ICapteurControl> create_sensor_filter();
 
 // Replaces the do-nothing robot link, joystick, Wii Remote and GPS subsystems of `app`. Call before run_console.
-void install_robot_link(ConsoleApp& app);
+// Answers the map feed's count of new snapshots, which the snapshot command sets (it lives as long as the feed).
+std::shared_ptr<std::atomic<int>> install_robot_link(ConsoleApp& app);
 
 } // namespace kavro::console

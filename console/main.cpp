@@ -2,6 +2,7 @@
 #include "console/window/console_app.h"
 #include "console/window/panes_without_video.h"
 #include "console/install_robot_link.h"
+#include "console/pages/pages.h"
 #include "console/startup.h"
 #include "console/sys_console_system.h"
 #include "platform/sys/system.h"
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
     auto app = std::make_unique<ConsoleApp>();
     app->network_connected = [] { return kavro::sys::connected_state(); };
     app->subsystems.video = std::make_unique<PanesWithoutVideo>(*app);
-    install_robot_link(*app);
+    app->subsystems.pages = std::make_unique<PagesSubsystem>(*app, install_robot_link(*app));
 
     SysConsoleSystem system;
     return run_console(*app, system);

@@ -40,6 +40,9 @@ public:
     virtual void set_progress_step(int id, int step) = 0;
     virtual void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) = 0;
     virtual void set_progress_position(int id, int position) = 0;
+    // The web pane: the address it shows, and going to another one.
+    virtual std::string web_location(int id) const = 0;
+    virtual void web_navigate(int id, const std::string& url) = 0;
 
     virtual bool menu_checked(int id) const = 0;
     virtual void menu_check(int id, bool on) = 0;

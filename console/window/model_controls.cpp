@@ -37,6 +37,8 @@ void ModelControls::list_select(int id, int index) { ui::combo_set_cur_sel(item(
 void ModelControls::set_progress_range(int id, int low, int high) { ui::progress_set_range(item(id), low, high); }
 void ModelControls::set_progress_step(int id, int step) { ui::progress_set_step(item(id), step); }
 void ModelControls::set_progress_position(int id, int position) { ui::progress_set_pos(item(id), position); }
+std::string ModelControls::web_location(int id) const { return ui::web_location(item(id)); }
+void ModelControls::web_navigate(int id, const std::string& url) { ui::web_navigate(item(id), url); }
 void ModelControls::set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     ui::progress_set_bar_colour(item(id), ui::rgb(r, g, b));
 }

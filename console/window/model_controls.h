@@ -32,6 +32,8 @@ public:
     void set_progress_step(int id, int step) override;
     void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) override;
     void set_progress_position(int id, int position) override;
+    std::string web_location(int id) const override;
+    void web_navigate(int id, const std::string& url) override;
     bool menu_checked(int id) const override;
     void menu_check(int id, bool on) override;
     bool menu_enabled(int id) const override;

@@ -20,6 +20,7 @@ struct FakeControl {
     int selected = -1;
     int range_low = 0, range_high = 100, step = 10, position = 0;
     int colour = -1;  // 0xRRGGBB once set
+    std::vector<std::string> visited;  // a web pane's addresses, the current one last
 };
 
 class FakeControls : public Controls {
@@ -69,6 +70,11 @@ public:
     void set_progress_colour(int id, std::uint8_t r, std::uint8_t g, std::uint8_t b) override {
         controls[id].colour = (r << 16) | (g << 8) | b;
     }
+    std::string web_location(int id) const override {
+        const FakeControl& c = get(id);
+        return c.visited.empty() ? std::string() : c.visited.back();
+    }
+    void web_navigate(int id, const std::string& url) override { controls[id].visited.push_back(url); }
     bool menu_checked(int id) const override { return menu_marks.count(id) && menu_marks.at(id); }
     void menu_check(int id, bool on) override { menu_marks[id] = on; }
     bool menu_enabled(int id) const override { return !(menu_greyed.count(id) && menu_greyed.at(id)); }

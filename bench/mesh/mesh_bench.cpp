@@ -67,7 +67,11 @@ void BM_MeshCycle(benchmark::State& state) {
     const std::string& t = text(int(state.range(0)));
     for (auto _ : state) {
         std::memcpy(f.drawer->text(), t.c_str(), t.size() + 1);
-        if (f.drawer->draw(f.settings, f.frame) != mesh::CycleResult::Drawn) state.SkipWithError("not drawn");
+        const mesh::CycleResult r = f.drawer->draw(f.settings, f.frame);
+        if (r != mesh::CycleResult::Drawn) {
+            state.SkipWithError(mesh::to_string(r));
+            break;
+        }
     }
     state.SetLabel(std::to_string(f.drawer->last_width()) + "x" + std::to_string(f.drawer->last_height()));
 }

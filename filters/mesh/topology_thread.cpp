@@ -55,7 +55,7 @@ const char* to_string(CycleResult r) {
     case CycleResult::NotDrawn: return "the topology could not be drawn";
     case CycleResult::NotSaved: return "the drawing could not be saved";
     case CycleResult::NotDecoded: return "the drawing could not be read back";
-    case CycleResult::TooLarge: return "the drawing is larger than the decode buffer";
+    case CycleResult::TooLarge: return "the drawing is too large for the decode buffer even at an eighth of its size";
     case CycleResult::Stopped: return "stopped";
     }
     return "?";
@@ -136,17 +136,22 @@ CycleResult TopologyDrawer::draw(const ServerSettings::Snapshot& settings, Share
     kavro::jpeg::Info info;
     if (kavro::jpeg::read_info_file(m_path, info) != kavro::jpeg::Status::ok || info.width <= 0 || info.height <= 0)
         return CycleResult::NotDecoded;
-    if (std::size_t(info.width) * std::size_t(info.height) * 3 > kDecodeBytes) return CycleResult::TooLarge;
+    // A drawing larger than the decode buffer (a big mesh) is decoded at the largest eighth that fits; the fit
+    // below then reduces it as it reduces any drawing wider or taller than the frame.
     kavro::jpeg::Target target;
+    for (target.scale_eighths = 8; target.scale_eighths > 0; --target.scale_eighths) {
+        target.width = kavro::jpeg::scaled_size(info.width, target.scale_eighths);
+        target.height = kavro::jpeg::scaled_size(info.height, target.scale_eighths);
+        if (std::size_t(target.width) * std::size_t(target.height) * 3 <= kDecodeBytes) break;
+    }
+    if (target.scale_eighths == 0) return CycleResult::TooLarge;
     target.pixels = m_decoded.get();
     target.size = kDecodeBytes;
-    target.width = info.width;
-    target.height = info.height;
-    target.stride = std::size_t(info.width) * 3;
+    target.stride = std::size_t(target.width) * 3;
     target.format = kavro::jpeg::PixelFormat::bgr24;
     if (kavro::jpeg::decode_file(m_path, target) != kavro::jpeg::Status::ok) return CycleResult::NotDecoded;
-    m_width = info.width;
-    m_height = info.height;
+    m_width = target.width;
+    m_height = target.height;
     std::lock_guard g(frame.busy);
     fit_picture(m_decoded.get(), m_width, m_height, frame.frame.get());
     return CycleResult::Drawn;

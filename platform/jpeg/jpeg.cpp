@@ -152,7 +152,10 @@ Status decode_raw(const std::uint8_t* data, std::size_t size, const Target* targ
         jpeg_destroy_decompress(&cinfo);
         return Status::ok;
     }
-    const int width = static_cast<int>(cinfo.image_width), height = static_cast<int>(cinfo.image_height);
+    cinfo.scale_num = static_cast<unsigned>(target->scale_eighths);
+    cinfo.scale_denom = 8;
+    jpeg_calc_output_dimensions(&cinfo);
+    const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
     Status refused = Status::ok;
     if (width > target->width || height > target->height)
         refused = Status::does_not_fit;
@@ -279,7 +282,13 @@ Status read_info_file(const std::string& path, Info& info, Detail* detail) {
     return read_info(bytes, info, detail);
 }
 
+int scaled_size(int size, int eighths) noexcept {
+    return static_cast<int>((static_cast<long long>(size) * eighths + 7) / 8);
+}
+
 Status decode(std::span<const std::uint8_t> data, const Target& target, Info* info, Detail* detail) {
+    if (target.scale_eighths < 1 || target.scale_eighths > 16)
+        return fail(Status::bad_argument, "scale out of range", detail);
     if (!target.pixels || !layout_fits(target.width, target.height, target.stride, target.size, target.format))
         return fail(Status::bad_argument, "invalid target buffer", detail);
     char message[JMSG_LENGTH_MAX] = {};

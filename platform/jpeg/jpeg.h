@@ -62,7 +62,13 @@ struct Target {
     std::size_t stride = 0;
     PixelFormat format = PixelFormat::bgrx32;
     bool bottom_up = false;
+    // Decode at scale_eighths / 8 of the picture's size (1..16, libjpeg's DCT scaling, far cheaper than
+    // decoding whole and scaling after); the scaled size, scaled_size() of each side, is what must fit.
+    int scale_eighths = 8;
 };
+
+// The size of one side of a picture decoded at eighths / 8 (rounded up, as the decoder does).
+int scaled_size(int size, int eighths) noexcept;
 
 // What a JPEG's header says: its size and its number of colour components (1 grey, 3 YCbCr/RGB, 4 CMYK).
 struct Info {

@@ -340,6 +340,30 @@ TEST_F(MeshFilter, TheDefaultPictureReturnsWhenTheServiceGoesAway) {
     EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr == initial; }, 4s * kSlow));
 }
 
+// A 20-node mesh, each node linked both ways to its next two neighbours, draws several times larger than the
+// decode buffer: it is decoded at a fraction of its size and reduced into the frame, never left undrawn.
+TEST_F(MeshFilter, AMeshDrawnLargerThanTheDecodeBufferIsReducedIntoTheFrame) {
+    use_recording_layout();
+    auto ip = [](int i) { return "\"10.99.0." + std::to_string(i % 20 + 1) + "\""; };
+    std::string text = "digraph topology\n{\n";
+    for (int i = 0; i < 20; ++i)
+        for (int k = 1; k <= 2; ++k)
+            text += ip(i) + " -> " + ip(i + k) + "[label=\"1.000\"];\n" + ip(i + k) + " -> " + ip(i) +
+                    "[label=\"1.234\"];\n";
+    text += "}\n\n";
+    TopologyServer server([&](int) { return text; }, true);
+    Filter f(options);
+    f.control->SetServer(127, 0, 0, 1, server.port());
+    Graph g(f.filter.get());
+    const auto initial = default_frame();
+    ASSERT_EQ(g.control->Run(), S_OK);
+    EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr != initial; }, 4s * kSlow)) << "still the default picture";
+    const auto frame = g.log.frame();
+    std::size_t dark = 0;
+    for (std::size_t i = 0; i < frame.size(); i += 3) dark += frame[i] < 200;
+    EXPECT_GT(dark, 2000u);
+}
+
 TEST_F(MeshFilter, NoLayoutComponentOrAnAnswerTooShortIsAFailedCycle) {
     // WinGraphviz is not registered here.
     const std::string hub = capture("ns2-hub-single-snapshot.dot");

@@ -150,6 +150,30 @@ TEST(Jpeg, SmallerPictureAndEncoderOptions) {
     EXPECT_LT(encoded(gradient(256, 256), 75, true).size(), encoded(gradient(256, 256), 75, false).size());
 }
 
+// A picture decoded at a fraction of its size needs only a target of the scaled size (the full size is refused
+// there) and keeps the picture's colours where they were; a scale outside 1..16 eighths is refused.
+TEST(Jpeg, DecodesAtEighthsOfItsSize) {
+    const Picture p = gradient(203, 101);
+    const auto jpeg = encoded(p);
+    EXPECT_EQ(scaled_size(203, 3), 77);
+    EXPECT_EQ(scaled_size(101, 3), 38);
+    const int tw = scaled_size(p.width, 3), th = scaled_size(p.height, 3);
+    std::vector<std::uint8_t> target(static_cast<std::size_t>(tw) * th * 3, 0x11);
+    Target t{target.data(), target.size(), tw, th, static_cast<std::size_t>(tw) * 3, PixelFormat::bgr24, false};
+    EXPECT_EQ(decode(jpeg, t), Status::does_not_fit);
+    t.scale_eighths = 3;
+    ASSERT_EQ(decode(jpeg, t), Status::ok);
+    for (int y = 2; y < th - 2; y += 5)
+        for (int x = 2; x < tw - 2; x += 5)
+            for (int c = 0; c < 2; ++c) // the two linear ramps; the third channel varies too fast to compare
+                ASSERT_NEAR(target[(static_cast<std::size_t>(y) * tw + x) * 3 + c], p.at(x * 8 / 3, y * 8 / 3, c), 12)
+                    << x << "," << y << " channel " << c;
+    t.scale_eighths = 0;
+    EXPECT_EQ(decode(jpeg, t), Status::bad_argument);
+    t.scale_eighths = 17;
+    EXPECT_EQ(decode(jpeg, t), Status::bad_argument);
+}
+
 // Grey pictures decode to equal channels; CMYK cannot be given as RGB and is refused before any write.
 TEST(Jpeg, GreyAndCmyk) {
     const auto grey = raw_jpeg(JCS_GRAYSCALE, 1, 16, 16);

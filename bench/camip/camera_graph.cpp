@@ -5,6 +5,7 @@
 #include "outside/network_camera.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/runtime.h"
+#include "platform/dshow/builder.h"
 #include "platform/dshow/dshow.h"
 #include "platform/dshow/jpeg_decoder.h"
 #include "platform/dshow/vmr9/vmr9.h"
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(dir)) return 1;
     const std::string registry = std::string(dir) + "/registry.xml";
     setenv("KAVRO_REGISTRY", registry.c_str(), 1);
+    kavro::dshow::register_builtin_classes(); // the graph, the mixing renderer and the JPEG decoder
     for (const char* lib : {CAMIP1_AX, CAMIP2_AX, CAMIP3_AX, CAMIP4_AX}) {
         void* h = kavro::com::load_library(lib);
         auto reg = h ? reinterpret_cast<DllRegisterServerFn>(dlsym(h, "DllRegisterServer")) : nullptr;

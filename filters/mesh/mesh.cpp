@@ -2,6 +2,7 @@
 
 #include "filters/mesh/mesh_prop.h"
 #include "platform/com/runtime.h"
+#include "platform/dshow/base/video_type.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/message_box.h"
 
@@ -199,22 +200,8 @@ HRESULT CMeshStream::GetMediaType(int position, CMediaType* mt) {
     CAutoLock lock(m_pFilter->pStateLock());
     if (position < 0) return E_INVALIDARG;
     if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    auto* vi = reinterpret_cast<VIDEOINFO*>(mt->AllocFormatBuffer(sizeof(VIDEOINFO)));
-    if (!vi) return E_OUTOFMEMORY;
-    std::memset(vi, 0, sizeof(VIDEOINFO));
-    vi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vi->bmiHeader.biWidth = mesh::kFrameWidth;
-    vi->bmiHeader.biHeight = -mesh::kFrameHeight; // top row first
-    vi->bmiHeader.biPlanes = 1;
-    vi->bmiHeader.biBitCount = 24;
-    vi->bmiHeader.biCompression = BI_RGB;
-    vi->bmiHeader.biSizeImage = GetBitmapSize(&vi->bmiHeader);
-    mt->SetType(&MEDIATYPE_Video);
-    mt->SetFormatType(&FORMAT_VideoInfo);
-    mt->SetTemporalCompression(FALSE);
-    mt->SetSubtype(&MEDIASUBTYPE_RGB24);
-    mt->SetSampleSize(vi->bmiHeader.biSizeImage);
-    return S_OK;
+    // 24-bit RGB, rows top first.
+    return SetUncompressedVideoType(mt, {&MEDIASUBTYPE_RGB24, mesh::kFrameWidth, -mesh::kFrameHeight, 24});
 }
 
 HRESULT CMeshStream::CheckMediaType(const CMediaType* mt) {

@@ -1,5 +1,7 @@
 #include "filters/noir/noir.h"
 
+#include "platform/dshow/base/video_type.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -79,22 +81,8 @@ HRESULT CNoirStream::GetMediaType(int position, CMediaType* mt) {
     CAutoLock lock(m_pFilter->pStateLock());
     if (position < 0) return E_INVALIDARG;
     if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    auto* vi = reinterpret_cast<VIDEOINFO*>(mt->AllocFormatBuffer(sizeof(VIDEOINFO)));
-    if (!vi) return E_OUTOFMEMORY;
-    std::memset(vi, 0, sizeof(VIDEOINFO));
-    vi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vi->bmiHeader.biWidth = noir::kWidth;
-    vi->bmiHeader.biHeight = noir::kHeight; // bottom-up
-    vi->bmiHeader.biPlanes = 1;
-    vi->bmiHeader.biBitCount = 16;
-    vi->bmiHeader.biCompression = BI_RGB;
-    vi->bmiHeader.biSizeImage = GetBitmapSize(&vi->bmiHeader);
-    mt->SetType(&MEDIATYPE_Video);
-    mt->SetFormatType(&FORMAT_VideoInfo);
-    mt->SetTemporalCompression(FALSE);
-    mt->SetSubtype(&MEDIASUBTYPE_RGB565);
-    mt->SetSampleSize(vi->bmiHeader.biSizeImage);
-    return S_OK;
+    // 16-bit RGB 5:6:5, rows bottom first.
+    return SetUncompressedVideoType(mt, {&MEDIASUBTYPE_RGB565, noir::kWidth, noir::kHeight, 16});
 }
 
 HRESULT CNoirStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {

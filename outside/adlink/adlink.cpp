@@ -1,5 +1,7 @@
 #include "outside/adlink/adlink.h"
 
+#include "platform/dshow/base/video_type.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -182,37 +184,21 @@ HRESULT CAdlink::SetAdjustment4(std::int32_t value, std::uint8_t input) { return
 CAdlinkStream::CAdlinkStream(HRESULT* phr, CAdlink* filter, int pin, const char* name)
     : CSourceStream("Adlink output", phr, filter, name), m_adlink(filter), m_pin(pin) {}
 
+namespace {
+// The card's picture: 32-bit RGB, rows top first.
+UncompressedVideo adlink_video(REFERENCE_TIME period) {
+    return {&MEDIASUBTYPE_RGB32, adlink::kWidth, -adlink::kHeight, 32, period};
+}
+} // namespace
+
 HRESULT CAdlinkStream::GetMediaType(CMediaType* mt) {
     if (!mt) return E_POINTER;
-    auto* vi = reinterpret_cast<VIDEOINFO*>(mt->AllocFormatBuffer(sizeof(VIDEOINFO)));
-    if (!vi) return E_OUTOFMEMORY;
-    std::memset(vi, 0, sizeof(VIDEOINFO));
-    vi->AvgTimePerFrame = m_adlink->Options().frame_period;
-    vi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vi->bmiHeader.biWidth = adlink::kWidth;
-    vi->bmiHeader.biHeight = -adlink::kHeight; // rows top first
-    vi->bmiHeader.biPlanes = 1;
-    vi->bmiHeader.biBitCount = 32;
-    vi->bmiHeader.biCompression = BI_RGB;
-    vi->bmiHeader.biSizeImage = GetBitmapSize(&vi->bmiHeader);
-    mt->SetType(&MEDIATYPE_Video);
-    mt->SetFormatType(&FORMAT_VideoInfo);
-    mt->SetTemporalCompression(FALSE);
-    mt->SetSubtype(&MEDIASUBTYPE_RGB32);
-    mt->SetSampleSize(vi->bmiHeader.biSizeImage);
-    return S_OK;
+    return SetUncompressedVideoType(mt, adlink_video(m_adlink->Options().frame_period));
 }
 
 HRESULT CAdlinkStream::CheckMediaType(const CMediaType* mt) {
     if (!mt) return E_POINTER;
-    if (*mt->Type() != MEDIATYPE_Video || *mt->Subtype() != MEDIASUBTYPE_RGB32 ||
-        *mt->FormatType() != FORMAT_VideoInfo || mt->FormatLength() < sizeof(VIDEOINFOHEADER) || !mt->Format())
-        return E_INVALIDARG;
-    const auto* vi = reinterpret_cast<const VIDEOINFOHEADER*>(mt->Format());
-    if (vi->bmiHeader.biWidth != adlink::kWidth || vi->bmiHeader.biHeight != -adlink::kHeight ||
-        vi->bmiHeader.biBitCount != 32 || vi->bmiHeader.biCompression != BI_RGB)
-        return E_INVALIDARG;
-    return S_OK;
+    return CheckUncompressedVideoType(mt, adlink_video(0));
 }
 
 HRESULT CAdlinkStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {

@@ -1,6 +1,8 @@
 #include "outside/capteur/capteur.h"
 #include "outside/capteur/overlay.h"
 
+#include "platform/dshow/base/video_type.h"
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -133,39 +135,19 @@ CCapteurStream::CCapteurStream(HRESULT* phr, CCapteur* filter, REFERENCE_TIME pe
     : CSourceStream("Capteur output", phr, filter, "Output"), m_capteur(filter),
       m_period(period > 0 ? period : UNITS / 10) {}
 
+namespace {
+// The only picture this pin draws: 768 x 576, 32 bits, rows top first.
+UncompressedVideo sensor_video(REFERENCE_TIME period) {
+    return {&MEDIASUBTYPE_RGB32, capteur::kFrameWidth, -capteur::kFrameHeight, 32, period};
+}
+} // namespace
+
 HRESULT CCapteurStream::GetMediaType(CMediaType* mt) {
     if (!mt) return E_POINTER;
-    auto* vi = reinterpret_cast<VIDEOINFO*>(mt->AllocFormatBuffer(sizeof(VIDEOINFO)));
-    if (!vi) return E_OUTOFMEMORY;
-    std::memset(vi, 0, sizeof(VIDEOINFO));
-    vi->AvgTimePerFrame = m_period;
-    vi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vi->bmiHeader.biWidth = capteur::kFrameWidth;
-    vi->bmiHeader.biHeight = -capteur::kFrameHeight; // rows top first
-    vi->bmiHeader.biPlanes = 1;
-    vi->bmiHeader.biBitCount = 32;
-    vi->bmiHeader.biCompression = BI_RGB;
-    vi->bmiHeader.biSizeImage = GetBitmapSize(&vi->bmiHeader);
-    mt->SetType(&MEDIATYPE_Video);
-    mt->SetFormatType(&FORMAT_VideoInfo);
-    mt->SetTemporalCompression(FALSE);
-    mt->SetSubtype(&MEDIASUBTYPE_RGB32);
-    mt->SetSampleSize(vi->bmiHeader.biSizeImage);
-    return S_OK;
+    return SetUncompressedVideoType(mt, sensor_video(m_period));
 }
 
-HRESULT CCapteurStream::CheckMediaType(const CMediaType* mt) {
-    if (!mt) return E_POINTER;
-    if (*mt->Type() != MEDIATYPE_Video || *mt->Subtype() != MEDIASUBTYPE_RGB32 ||
-        *mt->FormatType() != FORMAT_VideoInfo || mt->FormatLength() < sizeof(VIDEOINFOHEADER) || !mt->Format())
-        return E_INVALIDARG;
-    const auto* vi = reinterpret_cast<const VIDEOINFOHEADER*>(mt->Format());
-    // Only the picture this pin draws: 768 x 576, rows top first, 32 bits.
-    if (vi->bmiHeader.biWidth != capteur::kFrameWidth || vi->bmiHeader.biHeight != -capteur::kFrameHeight ||
-        vi->bmiHeader.biBitCount != 32 || vi->bmiHeader.biCompression != BI_RGB)
-        return E_INVALIDARG;
-    return S_OK;
-}
+HRESULT CCapteurStream::CheckMediaType(const CMediaType* mt) { return CheckUncompressedVideoType(mt, sensor_video(0)); }
 
 HRESULT CCapteurStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
     if (!allocator || !request) return E_POINTER;

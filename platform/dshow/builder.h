@@ -91,4 +91,9 @@ namespace kavro::dshow {
 // Registers the graph, builders, enumerator, clock, renderers and grabber as built-in classes. Done when
 // kavro_dshow is loaded; calling it again does no harm.
 KAVRO_DSHOW_API void register_builtin_classes();
+// Lists the sample grabber ("SampleGrabber") and the null renderer ("Null Renderer") in the registry's filter
+// category, as the system lists its own filters, so that programs find them by friendly name (merit
+// "do not use": graph building never inserts them). Entries already there are left as they are. Answers
+// whether both are listed afterwards.
+KAVRO_DSHOW_API bool register_builtin_filters();
 } // namespace kavro::dshow

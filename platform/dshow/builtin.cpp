@@ -1,9 +1,14 @@
 #include "platform/com/runtime.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string>
 #include "platform/dshow/builder.h"
 #include "platform/dshow/grabber.h"
 #include "platform/dshow/internal.h"
 #include "platform/dshow/jpeg_decoder.h"
 #include "platform/dshow/video_window.h"
+#include "platform/registry/registry.h"
 
 namespace kavro::dshow {
 
@@ -24,6 +29,30 @@ std::span<const BuiltinFilterRegistration> builtin_filter_registrations() {
         {kJpegDecoderName, CLSID_JpegDecoder, MERIT_NORMAL},
     };
     return filters;
+}
+
+bool register_builtin_filters() {
+    struct Entry {
+        const char* name;
+        CLSID clsid;
+    };
+    static const Entry entries[] = {{"SampleGrabber", CLSID_SampleGrabber}, {"Null Renderer", CLSID_NullRenderer}};
+    const std::string base =
+        "SOFTWARE\\Classes\\CLSID\\" + guid_to_string(CLSID_LegacyAmFilterCategory) + "\\Instance\\";
+    return kavro::registry::transaction([&](kavro::registry::Editor& reg) {
+        bool changed = false;
+        for (const Entry& e : entries) {
+            const std::string key = base + guid_to_string(e.clsid);
+            if (reg.get_string(key, "FriendlyName") == std::string(e.name)) continue;
+            reg.set_string(key, "FriendlyName", e.name);
+            reg.set_string(key, "CLSID", guid_to_string(e.clsid));
+            reg.set_number(key, "Merit", MERIT_DO_NOT_USE);
+            changed = true;
+        }
+        return changed;
+    }) || std::all_of(std::begin(entries), std::end(entries), [&](const Entry& e) {
+        return kavro::registry::get_string(base + guid_to_string(e.clsid), "FriendlyName") == std::string(e.name);
+    });
 }
 
 namespace {

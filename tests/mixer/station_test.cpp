@@ -1,0 +1,327 @@
+// The Talvor program from outside, as a second station sees it: it runs in a network namespace of its own (only
+// its loopback is up, so it binds its real ports and reaches nothing else), with Qt offscreen, and is steered
+// with datagrams sent from a thread that joined that namespace. Skipped, with the reason, where no namespace can
+// be made (not root, no `ip`).
+#include "tests/mixer/rig.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+using namespace kavro;
+
+namespace {
+
+int sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+class Namespace {
+public:
+    Namespace() : name_("kavro-talvor-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++)) {
+        if (::geteuid() != 0) {
+            why_ = "network namespaces need root";
+            return;
+        }
+        if (sh("ip netns add " + name_) != 0) {
+            why_ = "`ip netns add` failed";
+            return;
+        }
+        made_ = true;
+        if (sh("ip netns exec " + name_ + " ip link set lo up") != 0) why_ = "loopback of the namespace is down";
+    }
+    ~Namespace() {
+        if (made_) sh("ip netns delete " + name_);
+    }
+    const std::string& name() const { return name_; }
+    const std::string& why_not() const { return why_; }
+
+    // Runs fn on a thread inside the namespace (its sockets are the namespace's).
+    void inside(const std::function<void()>& fn) const {
+        std::thread t([&] {
+            const int fd = ::open(("/var/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::setns(fd, CLONE_NEWNET), 0);
+            ::close(fd);
+            fn();
+        });
+        t.join();
+    }
+
+private:
+    static inline std::atomic<int> counter_{0};
+    std::string name_;
+    std::string why_;
+    bool made_ = false;
+};
+
+// Datagrams to the mixer's loopback inside the namespace; made by a thread that joined it.
+class Client {
+public:
+    Client() : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {}
+    ~Client() { ::close(fd_); }
+    void send(std::uint16_t port, const std::string& data) const {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    }
+    // The reply within ms, or nothing.
+    std::string receive(int ms) const {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, ms) <= 0) return {};
+        char buf[2000];
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
+    }
+    std::string getconf() const {
+        for (int i = 0; i < 100; ++i) {
+            send(11000, "getconf");
+            if (std::string r = receive(100); !r.empty()) return r;
+        }
+        return {};
+    }
+
+private:
+    int fd_;
+};
+
+// One Talvor process in the namespace, in the rig's folder; killed at the end if still running.
+class Talvor {
+public:
+    Talvor(const Namespace& ns, const test::MixerRig& rig, const std::string& log) {
+        const std::string work = rig.configs() + "..";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            if (::chdir(work.c_str()) != 0) ::_exit(120);
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::setenv("KAVRO_MESSAGE_BOXES", "stderr", 1);
+            ::setenv("KAVRO_SHUTDOWN_RECORD", "shutdown.log", 1);
+            ::execlp("ip", "ip", "netns", "exec", ns.name().c_str(), TALVOR, static_cast<char*>(nullptr));
+            ::_exit(121);
+        }
+    }
+    ~Talvor() {
+        if (pid_ > 0 && !ended_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    // CPU time used so far, in clock ticks.
+    long cpu_ticks() const {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), {});
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14) utime = std::stol(field);
+            if (i == 15) stime = std::stol(field);
+        }
+        return utime + stime;
+    }
+    // The exit status within seconds, or -1 while it runs.
+    int wait(int seconds) {
+        for (int i = 0; i < seconds * 20; ++i) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                ended_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool ended_ = false;
+};
+
+class Station : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!ns.why_not().empty()) GTEST_SKIP() << "no network namespace: " << ns.why_not();
+    }
+    std::string log() const { return rig.configs() + "../talvor.log"; }
+    std::string file(const std::string& name) const {
+        std::ifstream in(rig.configs() + "../" + name);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    Namespace ns;
+    test::MixerRig rig;
+};
+
+} // namespace
+
+TEST_F(Station, ConfigurationServiceQuitAndSavedState) {
+    std::ofstream(rig.configs() + "interface.xml") << "<i/>";
+    std::ofstream(rig.configs() + "interface_old.xml") << "<i/>";
+    Talvor talvor(ns, rig, log());
+    ns.inside([&] {
+        Client c;
+        std::string reply = c.getconf();
+        ASSERT_EQ(reply.size(), 1000u) << file("talvor.log");
+        const std::string text = reply.c_str();
+        EXPECT_TRUE(text == "2 interface.xml kavro_old.xml " || text == "2 kavro_old.xml interface.xml ") << text;
+        EXPECT_EQ(reply.find_first_not_of('\0', text.size()), std::string::npos); // NUL filler
+
+        // A preset chosen by name is applied and retired within about 100 ms (here: within a second).
+        rig.edit("kavro_old.xml", "<alpha>0.8</alpha>", "<alpha>0.7</alpha>");
+        std::filesystem::copy_file(rig.configs() + "kavro_old.xml", rig.configs() + "night.xml");
+        c.send(11000, "setconf night.xml");
+        const auto sent = std::chrono::steady_clock::now();
+        while (std::filesystem::exists(rig.configs() + "kavro.xml") ||
+               rig.read("kavro_old.xml") != rig.read("night.xml")) {
+            ASSERT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // Names outside the folder copy nothing.
+        c.send(11000, "setconf ../talvor.log");
+        c.send(11000, "getconf x"); // not a list request: no reply
+        EXPECT_EQ(c.receive(300), "");
+
+        // Without any configuration file left, getconf stays unanswered.
+        for (const char* n : {"interface.xml", "interface_old.xml", "kavro_old.xml", "night.xml"})
+            std::filesystem::remove(rig.configs() + n);
+        c.send(11000, "getconf");
+        EXPECT_EQ(c.receive(300), "");
+
+        // The network cameras are given exactly the values received: camera 2 asks this address for its stream.
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+        ::listen(server, 4);
+        c.send(10000, "0 0 0 0 0 2 127 0 0 1 " + std::to_string(ntohs(a.sin_port)) + " 2 0 0 0 0 0 2 0 0 0 0 0 2");
+        pollfd p{server, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        const int peer = ::accept(server, nullptr, nullptr);
+        char request[512] = {};
+        pollfd q{peer, POLLIN, 0};
+        ::poll(&q, 1, 5000);
+        EXPECT_GT(::recv(peer, request, sizeof request - 1, 0), 0);
+        EXPECT_EQ(std::string(request).rfind("GET /video.mjpg ", 0), 0u) << request;
+        ::close(peer);
+        ::close(server);
+
+        // A short layout, then the quit: the live values are saved and the program ends with 0.
+        c.send(7000, "0.1 0.2 0.6 0.7 0.5");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        c.send(7000, "-1");
+    });
+    EXPECT_EQ(talvor.wait(20), 0) << file("talvor.log");
+    const std::string saved = rig.read("kavro_old.xml");
+    EXPECT_NE(saved.find("<left>0.1</left><top>0.2</top><right>0.6</right><bottom>0.7</bottom><alpha>0.5</alpha>"),
+              std::string::npos)
+        << saved;
+    EXPECT_NE(file("talvor.log").find("init 1\ninit 2\ninit 3\ninit 4\nfin init\n"), std::string::npos);
+    EXPECT_NE(file("talvor.log").find("setconf refused"), std::string::npos);
+    EXPECT_EQ(file("shutdown.log"), "");
+}
+
+TEST_F(Station, OneMixerPerMachineAndMinusTwoShutsDown) {
+    Talvor first(ns, rig, log());
+    ns.inside([&] { ASSERT_EQ(Client().getconf().size(), 1000u) << file("talvor.log"); });
+    {
+        Talvor second(ns, rig, rig.configs() + "../second.log");
+        EXPECT_EQ(second.wait(20), 0);
+        EXPECT_NE(file("second.log").find("Erreur: Cette application est déjà lancée."), std::string::npos)
+            << file("second.log");
+    }
+    ns.inside([&] {
+        Client c;
+        EXPECT_EQ(c.getconf().size(), 1000u); // the first one still serves
+        c.send(7000, "-2");
+    });
+    EXPECT_EQ(first.wait(20), 0) << file("talvor.log");
+    EXPECT_EQ(file("shutdown.log"), "shutdown\n");
+}
+
+TEST_F(Station, RefusedBesideTheConsole) {
+    // The console's block, held by a helper process in the same namespace until its standard input closes.
+    int input[2], output[2];
+    ASSERT_EQ(::pipe(input), 0);
+    ASSERT_EQ(::pipe(output), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::dup2(input[0], 0);
+        ::dup2(output[1], 1);
+        ::close(input[1]);
+        ::close(output[0]);
+        ::execlp("ip", "ip", "netns", "exec", ns.name().c_str(), INSTANCE_PROBE, "hold", "InterfaceKAVRO",
+                 static_cast<char*>(nullptr));
+        ::_exit(121);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    char ready[6] = {};
+    ASSERT_EQ(::read(output[0], ready, 5), 5);
+    EXPECT_STREQ(ready, "ready");
+    Talvor talvor(ns, rig, log());
+    EXPECT_EQ(talvor.wait(20), 0);
+    EXPECT_NE(file("talvor.log").find("Erreur: L'interface KAVRO est déjà lancée sur cette machine."),
+              std::string::npos)
+        << file("talvor.log");
+    ::close(input[1]);
+    ::close(output[0]);
+    ::waitpid(holder, nullptr, 0);
+}
+
+TEST_F(Station, MalformedDatagramsOnEveryPortLeaveItUpIdleAndWritingOnlyItsFolder) {
+    Talvor talvor(ns, rig, log());
+    const auto folder_before = [&] {
+        std::set<std::string> names;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(rig.configs() + ".."))
+            if (e.path().parent_path().filename() != "configs") names.insert(e.path().filename().string());
+        return names;
+    };
+    long baseline = 0;
+    ns.inside([&] {
+        Client c;
+        ASSERT_EQ(c.getconf().size(), 1000u) << file("talvor.log");
+        c.send(7000, "0"); // every stream hidden, as the garbage below leaves them: the same work before and after
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const long start = talvor.cpu_ticks();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        baseline = talvor.cpu_ticks() - start;
+        const auto before = folder_before();
+        std::mt19937 random(7);
+        // Text that reads as no number (so no stream is shown), blanks, separators and control bytes.
+        const char raw[] = "abcxyz /\\:setconfgetx\0\x7f\xff";
+        const std::string alphabet(raw, sizeof raw - 1);
+        for (std::uint16_t port : {7000, 8000, 10000, 11000}) {
+            for (int i = 0; i < 100000; ++i) {
+                std::string d(random() % 1200, '\0');
+                for (char& ch : d) ch = alphabet[random() % alphabet.size()];
+                if (port == 11000 && d.rfind("setconf", 0) == 0) d = "setconf ../" + d;
+                c.send(port, d);
+            }
+        }
+        ASSERT_EQ(c.getconf().size(), 1000u); // still serving
+        EXPECT_EQ(folder_before(), before);
+    });
+    // Once what was queued is handled, back to the work of showing its picture (a loaded machine: some slack).
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const long start = talvor.cpu_ticks();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_LE(talvor.cpu_ticks() - start, baseline * 3 / 2 + ::sysconf(_SC_CLK_TCK) / 5);
+    EXPECT_EQ(talvor.wait(0), -1);
+}

@@ -43,6 +43,9 @@ int main(int argc, char** argv) {
             std::cerr << caption << ": " << text << "\n";
             return kavro::ui::IDOK;
         });
+    // The sensor filter in this process takes the robots' status copies sent to this station
+    // (docs/mixer-robot-status.md).
+    ::setenv("KAVRO_STATION_STATUS", "1", 1);
     // The platform's sample grabber and null renderer are found by name like the installed filters.
     if (!kavro::dshow::register_builtin_filters())
         std::cerr << "Talvor: the sample grabber and null renderer could not be listed in the registry\n";

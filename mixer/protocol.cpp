@@ -111,7 +111,8 @@ std::int32_t scale_picture_value(std::int32_t value) {
 }
 
 void handle_camera_picture(MixerState& s, const TextTokens& t) {
-    const std::uint8_t channel = static_cast<std::uint8_t>(t.as_int(0) - 1);
+    // Camera n's input is n - 1 taken as a byte (worked out in 64 bits: the lowest number has no predecessor).
+    const std::uint8_t channel = static_cast<std::uint8_t>(std::int64_t{t.as_int(0)} - 1);
     std::lock_guard lock(s.graph_lock);
     IPictureAdjust* card = s.objects.card_adjust[channel <= 3 ? 0 : 1].get();
     if (!card) return;

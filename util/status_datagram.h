@@ -25,6 +25,13 @@ struct RobotStatus {
 
 inline constexpr std::size_t kStatusDatagramMaximum = 128;
 
+// Stations that show the robots without driving them (the mixer) get a copy of robot n's status at this port
+// plus n (n = 1..4 the robots, 5 the base station), from any address. See docs/mixer-robot-status.md.
+inline constexpr std::uint16_t kStationStatusPortBase = 15010;
+inline constexpr std::uint16_t station_status_port(int index) {
+    return static_cast<std::uint16_t>(kStationStatusPortBase + index);
+}
+
 std::string format_status_datagram(const RobotStatus& status);
 // False (and `out` untouched) unless the bytes are exactly one well-formed status datagram with every value in
 // its range.

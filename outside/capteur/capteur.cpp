@@ -3,6 +3,7 @@
 
 #include "platform/dshow/base/video_type.h"
 
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -41,6 +42,8 @@ CUnknown* CCapteur::CreateInstance(IUnknown* outer, HRESULT* phr, const capteur:
 CCapteur::CCapteur(IUnknown* outer, HRESULT* phr, const capteur::CapteurOptions& options)
     : CSource("Capteur", outer, CLSID_Capteur), m_channels(options.silence), m_listener(m_channels, options.listener) {
     CAutoLock lock(&m_cStateLock);
+    // In the mixer's process: indexes given no status port take the station copies of the robots' status.
+    m_channels.set_station_copies(std::getenv("KAVRO_STATION_STATUS") != nullptr);
     try {
         m_paStreams.reserve(1);
     } catch (const std::bad_alloc&) {

@@ -20,8 +20,10 @@ bool ChannelTable::set_config(int index, const kavro::SensorChannelRecord& recor
     std::lock_guard lock(mutex_);
     Channel& c = channels_[std::size_t(index)];
     const bool moved = std::memcmp(c.record.settings.status_address, record.status_address, 4) != 0;
-    const bool changed = moved || c.record.settings.status_port != record.status_port;
+    const bool station = station_copies_.load() && record.status_port == 0 && all_zero(record.status_address);
+    const bool changed = moved || c.record.settings.status_port != record.status_port || station != c.station;
     c.record.settings = record;
+    c.station = station;
     if (moved) {
         // Another robot now: nothing of the previous one is shown for it.
         c.status = Status{};
@@ -120,6 +122,11 @@ std::vector<ListenEntry> ChannelTable::listen_entries() {
     std::lock_guard lock(mutex_);
     for (int i = kFirstIndex; i <= kLastIndex; ++i) {
         const auto& s = channels_[std::size_t(i)].record.settings;
+        // Given no port and no address (the mixer's records): the station copy of the index, from any address.
+        if (channels_[std::size_t(i)].station) {
+            entries.push_back(ListenEntry{i, kavro::robot::station_status_port(i), {}});
+            continue;
+        }
         // Port 0 or beyond 16 bits, or no address: nothing to listen for.
         if (s.status_port == 0 || s.status_port > 65535 || all_zero(s.status_address)) continue;
         ListenEntry e{i, static_cast<std::uint16_t>(s.status_port), {}};
@@ -136,7 +143,9 @@ int ChannelTable::apply(std::uint16_t port, const Address& source, const kavro::
     for (int i = kFirstIndex; i <= kLastIndex; ++i) {
         Channel& c = channels_[std::size_t(i)];
         const auto& s = c.record.settings;
-        if (s.status_port != port || std::memcmp(s.status_address, source.data(), 4) != 0) continue;
+        const bool station_copy = c.station && port == kavro::robot::station_status_port(i);
+        if (!station_copy && (s.status_port != port || std::memcmp(s.status_address, source.data(), 4) != 0))
+            continue;
         c.status = Status{status.battery, status.wheel1, status.wheel2, status.signal};
         c.heard = true;
         c.last_heard = now;
@@ -156,7 +165,7 @@ std::array<ChannelView, kLastIndex + 1> ChannelTable::views(Clock::time_point no
         const Channel& c = channels_[std::size_t(i)];
         ChannelView& v = out[std::size_t(i)];
         const auto& s = c.record.settings;
-        v.configured = s.status_port != 0 && !all_zero(s.status_address);
+        v.configured = c.station || (s.status_port != 0 && !all_zero(s.status_address));
         v.heard = c.heard;
         v.silent = silent(c, now);
         v.reference = v.configured && std::memcmp(s.status_address, reference_.data(), 4) == 0;

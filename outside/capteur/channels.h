@@ -36,7 +36,7 @@ struct Status {
 
 // One index as the overlay draws it.
 struct ChannelView {
-    bool configured = false; // a status address and port are set
+    bool configured = false; // a status address and port are set, or the station copy is taken
     bool heard = false;      // at least one datagram arrived since the address was set
     bool silent = false;     // heard, but nothing for the silence period
     bool reference = false;  // its address is the console's reference address
@@ -56,6 +56,11 @@ struct ListenEntry {
 class ChannelTable {
 public:
     explicit ChannelTable(Clock::duration silence = kDefaultSilence) : silence_(silence) {}
+
+    // In a station that shows the robots without driving them (the mixer, which sets
+    // KAVRO_STATION_STATUS in its environment): an index given no status port and no address takes the
+    // station copy of its status, at kavro::robot::station_status_port(index), from any address.
+    void set_station_copies(bool on) { station_copies_ = on; }
 
     // Stores the 52 settings bytes. A new status address forgets what the old robot had reported.
     // False for an index outside 1..5.
@@ -102,9 +107,13 @@ private:
         std::array<float, 8> waypoints{};
         int value = 0;
         Address address{};
+        // Set (with no status port and no address) by a station that shows the robots without driving them:
+        // the index takes the station copy of its status (docs/mixer-robot-status.md).
+        bool station = false;
     };
     bool silent(const Channel& c, Clock::time_point now) const { return c.heard && now - c.last_heard >= silence_; }
 
+    std::atomic<bool> station_copies_{false};
     std::mutex mutex_;
     std::array<Channel, kLastIndex + 1> channels_{}; // [0] unused
     int last_named_ = 0;

@@ -125,6 +125,11 @@ TEST_F(Protocol, CameraPictureGoesToTheCardOfTheCameraOnItsInput) {
     card2.calls.clear();
     handle_camera_picture(s, tokens("0 200"));
     EXPECT_EQ(card2.calls, (std::vector<CardDouble::Call>{{4, 254, 255}, {6, 0, 255}, {8, 0, 255}, {10, 0, 255}}));
+    // The lowest number (a longer one clamps to it) is input 255 too, without overflowing.
+    card2.calls.clear();
+    handle_camera_picture(s, tokens("-3888888831 1 1 1 1"));
+    ASSERT_EQ(card2.calls.size(), 4u);
+    EXPECT_EQ(card2.calls[0].input, 255);
 }
 
 TEST_F(Protocol, NetworkCamerasTakeSixValuesEachWithProgressLines) {

@@ -1,8 +1,10 @@
 // kavro-robot-sim --robot ADDRESS:PORT[/STATUSPORT] [--robot ...] [--status-port 15010]
-//                 [--origin LAT,LON] [--verbose]
+//                 [--station ADDRESS ...] [--origin LAT,LON] [--verbose]
 // Simulates one or more robots until interrupted.
 #include "tools/kavro-robot-sim/robot_sim.h"
 #include "util/c_numbers.h"
+
+#include <arpa/inet.h>
 
 #include <cmath>
 #include <csignal>
@@ -21,7 +23,8 @@ int usage(const char* why) {
     std::fprintf(stderr,
                  "kavro-robot-sim: %s\n"
                  "usage: kavro-robot-sim --robot ADDRESS:PORT[/STATUSPORT] [--robot ...] [--status-port 15010]\n"
-                 "                       [--origin LAT,LON] [--verbose]\n",
+                 "                       [--station ADDRESS ...] [--origin LAT,LON] [--verbose]\n"
+                 "  --station: a copy of robot n's status goes to ADDRESS, port 15010 + n (a mixer station)\n",
                  why);
     return 2;
 }
@@ -86,6 +89,13 @@ int main(int argc, char** argv) {
             if (!v || !parse_degrees(v, lat, lon)) return usage("--origin needs LAT,LON in degrees");
             settings.origin_latitude = lat;
             settings.origin_longitude = lon;
+        } else if (arg == "--station") {
+            const char* v = value("--station");
+            in_addr a{};
+            if (!v || ::inet_pton(AF_INET, v, &a) != 1) return usage("--station needs an IPv4 address");
+            kavro::Ipv4Address station{};
+            std::memcpy(station.data(), &a.s_addr, 4);
+            settings.stations.push_back(station);
         } else if (arg == "--verbose" || arg == "-v") {
             settings.verbose = true;
         } else if (arg == "--help" || arg == "-h") {

@@ -162,6 +162,13 @@ void RobotSimulator::send_status(RobotModel& r) {
     const std::size_t index = static_cast<std::size_t>(&r - robots_.data());
     const std::string text = format_status_datagram(status(index));
     ::sendto(r.fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    for (const kavro::Ipv4Address& station : settings_.stations) {
+        sockaddr_in copy{};
+        copy.sin_family = AF_INET;
+        copy.sin_port = htons(station_status_port(int(index) + 1));
+        std::memcpy(&copy.sin_addr.s_addr, station.data(), 4);
+        ::sendto(r.fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&copy), sizeof copy);
+    }
 }
 
 void RobotSimulator::run(const std::atomic<bool>& stop) {

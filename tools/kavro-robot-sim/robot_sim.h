@@ -36,6 +36,9 @@ struct SimSettings {
     double idle_drain = 0.01;            // % per second
     double drive_drain = 0.1;            // % per second at top speed
     bool verbose = false;
+    // Stations that show the robots without driving them: each gets a copy of robot n's status at
+    // kavro::robot::station_status_port(n) while the robot is driven.
+    std::vector<kavro::Ipv4Address> stations;
 };
 
 struct RobotModel {

@@ -277,3 +277,24 @@ TEST(Overlay, SpeedOfWheelBytesAndTextStaysInsideThePicture) {
 }
 
 } // namespace
+
+TEST(ChannelTable, AStationGivingNoPortAndNoAddressTakesTheStationCopyOfEachIndexFromAnyAddress) {
+    ChannelTable t;
+    t.set_config(1, record_for(0, {0, 0, 0, 0}));
+    EXPECT_TRUE(t.listen_entries().empty()); // a cleared record listens nowhere, outside a station
+    t.set_station_copies(true);
+    for (int i = 1; i <= 5; ++i) t.set_config(i, record_for(0, {0, 0, 0, 0}));
+    t.set_config(5, record_for(15010, {127, 0, 0, 20})); // an index given its own port keeps it
+    const auto e = t.listen_entries();
+    ASSERT_EQ(e.size(), 5u);
+    EXPECT_EQ(e[1].index, 2);
+    EXPECT_EQ(e[1].port, 15012);
+    EXPECT_EQ(e[4].port, 15010);
+    const auto now = Clock::now();
+    EXPECT_EQ(t.apply(15012, {10, 0, 0, 7}, robot(55, 127, 127, 80, 1000, 1000, {10, 0, 0, 7}), now), 1);
+    EXPECT_EQ(t.apply(15012, {10, 0, 0, 8}, robot(56, 127, 127, 80, 1000, 1000, {10, 0, 0, 8}), now), 1);
+    EXPECT_EQ(t.apply(15015, {127, 0, 0, 20}, robot(1, 64, 64, 1, 1000, 1000, {}), now), 0); // 5 has its own port
+    EXPECT_EQ(t.views(now)[2].status.battery, 56);
+    EXPECT_TRUE(t.views(now)[2].configured); // drawn in the overlay
+    EXPECT_EQ(t.views(now)[1].status.battery, 0);
+}

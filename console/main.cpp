@@ -7,12 +7,15 @@
 #include "console/sys_console_system.h"
 #include "platform/sys/system.h"
 #include "platform/ui/qt/front_end.h"
+#include "platform/ui/qt/web_engine.h"
 
 #include <memory>
 
 int main(int argc, char** argv) {
     using namespace kavro::console;
     // The command line is not used; Qt only reads its own options from it.
+    // The web pane is a browser; it is set up before the Qt application exists.
+    kavro::ui::qt::install_web_engine();
     kavro::ui::qt::FrontEnd front_end(argc, argv);
 
     auto app = std::make_unique<ConsoleApp>();

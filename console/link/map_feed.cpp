@@ -1,13 +1,16 @@
 #include "console/link/map_feed.h"
 
+#include "console/link/websocket.h"
 #include "util/c_numbers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cctype>
 #include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -129,9 +132,124 @@ bool answer_map_request(const char* data, std::size_t size, MapFeedState& state,
     return true;
 }
 
+namespace {
+
+constexpr auto relaxed = std::memory_order_relaxed;
+
+// Waits for the client's next bytes, seeing the quit flag. False when quit was set or the client stayed silent
+// past the idle limit: the feed serves one client at a time, and a dead one must not lock the map page out.
+bool wait_for_client(TcpConnection& client, const std::atomic<bool>& quit, const MapFeedConfig& config,
+                     bool& quitting) {
+    const int check_ms = static_cast<int>(config.quit_check.count());
+    const auto give_up = std::chrono::steady_clock::now() + config.idle_limit;
+    while (!client.wait_readable(check_ms)) {
+        if (quit.load(relaxed)) {
+            quitting = true;
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= give_up) {
+            std::fprintf(stderr, "map feed: no request for %lld ms, connection closed\n",
+                         static_cast<long long>(config.idle_limit.count()));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The pause after each answer. False when quit was set meanwhile.
+bool pace(const std::atomic<bool>& quit, const MapFeedConfig& config) {
+    for (auto waited = std::chrono::milliseconds(0); waited < config.pace && !quit.load(relaxed);
+         waited += config.quit_check)
+        std::this_thread::sleep_for(std::min(config.quit_check, config.pace - waited));
+    return !quit.load(relaxed);
+}
+
+enum class After { next_client, end_thread };
+
+// A WebSocket client: the rest of the opening request, the handshake, then one answer per message.
+After serve_websocket(TcpConnection& client, std::string head, MapFeedState& state, const RobotTable& table,
+                      MapFeedWindow& window, const std::atomic<bool>& quit, const MapFeedConfig& config) {
+    constexpr std::size_t kMaxHead = 8192;
+    bool quitting = false;
+    std::vector<char> buffer(32768);
+    std::size_t end = head.find("\r\n\r\n");
+    while (end == std::string::npos && head.size() < kMaxHead) {
+        if (!wait_for_client(client, quit, config, quitting)) return quitting ? After::end_thread : After::next_client;
+        const long n = client.receive(buffer.data(), buffer.size());
+        if (n <= 0) return After::next_client;
+        head.append(buffer.data(), static_cast<std::size_t>(n));
+        end = head.find("\r\n\r\n");
+    }
+    const std::optional<std::string> accept =
+        end == std::string::npos ? std::nullopt : websocket_handshake(std::string_view(head).substr(0, end + 4));
+    if (!accept) {
+        const std::string refusal = websocket_refusal();
+        client.send(refusal.data(), refusal.size());
+        return After::next_client;
+    }
+    if (client.send(accept->data(), accept->size()) < 0) return After::next_client;
+    WebSocketReader reader;
+    reader.feed(head.data() + end + 4, head.size() - end - 4);
+    for (;;) {
+        for (auto event = reader.next(); event != WebSocketReader::Event::need_more; event = reader.next()) {
+            if (event == WebSocketReader::Event::close) {
+                const std::string close = websocket_close_frame();
+                client.send(close.data(), close.size());
+                return After::next_client;
+            }
+            if (event == WebSocketReader::Event::ping) {
+                const std::string pong = websocket_pong_frame(reader.message());
+                if (client.send(pong.data(), pong.size()) < 0) return After::next_client;
+                continue;
+            }
+            std::string answer;
+            if (!answer_map_request(reader.message().data(), reader.message().size(), state, table, window, answer))
+                return After::end_thread;
+            // A text message carries no terminating zero byte.
+            if (!answer.empty() && answer.back() == '\0') answer.pop_back();
+            const std::string message = websocket_text_frame(answer);
+            if (client.send(message.data(), message.size()) < 0) return After::next_client;
+            if (!pace(quit, config)) return After::end_thread;
+            if (window.view() != kMapView) {
+                const std::string close = websocket_close_frame();
+                client.send(close.data(), close.size());
+                return After::next_client;
+            }
+        }
+        if (!wait_for_client(client, quit, config, quitting)) return quitting ? After::end_thread : After::next_client;
+        const long n = client.receive(buffer.data(), buffer.size());
+        if (n <= 0) return After::next_client;
+        reader.feed(buffer.data(), static_cast<std::size_t>(n));
+    }
+}
+
+// A raw client: each received block is one request, answered with the text and its zero byte.
+After serve_raw(TcpConnection& client, std::string first, MapFeedState& state, const RobotTable& table,
+                MapFeedWindow& window, const std::atomic<bool>& quit, const MapFeedConfig& config) {
+    std::vector<char> buffer(32768);
+    bool quitting = false;
+    for (bool have = true;; have = false) {
+        std::size_t n = first.size();
+        if (!have) {
+            if (!wait_for_client(client, quit, config, quitting)) return quitting ? After::end_thread : After::next_client;
+            const long got = client.receive(buffer.data(), buffer.size());
+            if (got <= 0) return After::next_client; // the page went away
+            n = static_cast<std::size_t>(got);
+        }
+        const char* data = have ? first.data() : buffer.data();
+        std::string answer;
+        if (!answer_map_request(data, n, state, table, window, answer))
+            return After::end_thread; // the sensor filter is gone until the console is started again
+        if (client.send(answer.data(), answer.size()) < 0) return After::next_client;
+        if (!pace(quit, config)) return After::end_thread;
+        if (window.view() != kMapView) return After::next_client; // the map page is no longer shown
+    }
+}
+
+} // namespace
+
 void map_feed_thread(MapFeedState& state, const RobotTable& table, MapFeedWindow& window,
                      const std::atomic<bool>& quit, MapFeedConfig config) {
-    constexpr auto relaxed = std::memory_order_relaxed;
     const int check_ms = static_cast<int>(config.quit_check.count());
     TcpListener listener;
     if (!listener.bind(config.port, config.bind_address) || !listener.listen(32)) {
@@ -144,32 +262,19 @@ void map_feed_thread(MapFeedState& state, const RobotTable& table, MapFeedWindow
         if (!listener.listen(32)) return;
         TcpConnection client;
         if (!listener.accept(client, check_ms)) continue;
-        for (;;) {
-            // Waiting for a request, still seeing the quit flag. A client that stays silent too long is closed:
-            // the feed serves one client at a time, and a dead one must not lock the map page out.
-            const auto give_up = std::chrono::steady_clock::now() + config.idle_limit;
-            bool silent = false;
-            while (!silent && !client.wait_readable(check_ms)) {
-                if (quit.load(relaxed)) return;
-                silent = std::chrono::steady_clock::now() >= give_up;
-            }
-            if (silent) {
-                std::fprintf(stderr, "map feed: no request for %lld ms, connection closed\n",
-                             static_cast<long long>(config.idle_limit.count()));
-                break;
-            }
-            long n = client.receive(buffer.data(), buffer.size());
-            if (n <= 0) break; // the page went away
-            std::string answer;
-            if (!answer_map_request(buffer.data(), static_cast<std::size_t>(n), state, table, window, answer))
-                return; // the sensor filter is gone until the console is started again
-            if (client.send(answer.data(), answer.size()) < 0) break;
-            for (auto waited = std::chrono::milliseconds(0); waited < config.pace && !quit.load(relaxed);
-                 waited += config.quit_check)
-                std::this_thread::sleep_for(std::min(config.quit_check, config.pace - waited));
-            if (quit.load(relaxed)) return;
-            if (window.view() != kMapView) break; // the map page is no longer shown: drop the client
+        bool quitting = false;
+        if (!wait_for_client(client, quit, config, quitting)) {
+            if (quitting) return;
+            continue;
         }
+        const long n = client.receive(buffer.data(), buffer.size());
+        if (n <= 0) continue; // the page went away
+        std::string first(buffer.data(), static_cast<std::size_t>(n));
+        // A web page cannot open a raw connection: it asks for a WebSocket on the same port.
+        const After after = starts_http_request(first.data(), first.size())
+                                ? serve_websocket(client, std::move(first), state, table, window, quit, config)
+                                : serve_raw(client, std::move(first), state, table, window, quit, config);
+        if (after == After::end_thread) return;
     }
 }
 

@@ -326,10 +326,21 @@ public:
     }
 };
 
+// Set once at start-up, before any window exists (install_web_engine), and only read afterwards.
+WebViewFactory g_web_view_factory;
+
 class WebViewAdapter final : public ControlAdapter {
 public:
-    QWidget* create(Hwnd h, QWidget* host, ControlEvents&) const override { return new WebPane(h, host); }
-    void sync(Hwnd, QWidget& w, const std::string&, const Rect&) const override { static_cast<WebPane&>(w).sync(); }
+    QWidget* create(Hwnd h, QWidget* host, ControlEvents&) const override {
+        if (g_web_view_factory.make) return g_web_view_factory.make(h, host);
+        return new WebPane(h, host);
+    }
+    void sync(Hwnd, QWidget& w, const std::string&, const Rect&) const override {
+        if (g_web_view_factory.sync)
+            g_web_view_factory.sync(w);
+        else
+            static_cast<WebPane&>(w).sync();
+    }
 };
 
 // Statics and video panes: painted from the model, the mouse goes through to the window below. A static's
@@ -404,5 +415,7 @@ const ControlAdapter& adapter_for(WindowClass cls, unsigned style) {
 QWidget* make_client_area(Hwnd h, QWidget* parent, std::function<void(int, int)> resized) {
     return new ClientArea(h, parent, std::move(resized));
 }
+
+void set_web_view_factory(WebViewFactory factory) { g_web_view_factory = factory; }
 
 } // namespace kavro::ui::qt

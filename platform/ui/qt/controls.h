@@ -36,6 +36,15 @@ public:
     virtual bool is_client_area() const { return false; }
 };
 
+// How web view panes are shown when a browser engine is installed (web_engine.h): `make` makes the widget,
+// `sync` shows the model's address in it. Without one they show the address and a button for the desktop
+// browser.
+struct WebViewFactory {
+    QWidget* (*make)(Hwnd h, QWidget* parent) = nullptr;
+    void (*sync)(QWidget& widget) = nullptr;
+};
+void set_web_view_factory(WebViewFactory factory);
+
 // The adapter of a control of class `cls` with style `style`.
 const ControlAdapter& adapter_for(WindowClass cls, unsigned style);
 

@@ -331,3 +331,114 @@ TEST(MapFeedServer, ASilentClientIsClosedSoTheNextOneIsServed) {
     ::close(silent);
     ::close(page);
 }
+
+namespace {
+
+// A client's masked frame.
+std::string masked_frame(std::uint8_t opcode, const std::string& payload, bool fin = true) {
+    std::string f;
+    f += static_cast<char>((fin ? 0x80 : 0) | opcode);
+    const std::uint8_t mask[4] = {0x12, 0x34, 0x56, 0x78};
+    if (payload.size() < 126) {
+        f += static_cast<char>(0x80 | payload.size());
+    } else {
+        f += static_cast<char>(0x80 | 126);
+        f += static_cast<char>(payload.size() >> 8);
+        f += static_cast<char>(payload.size() & 0xFF);
+    }
+    f.append(reinterpret_cast<const char*>(mask), 4);
+    for (std::size_t i = 0; i < payload.size(); ++i) f += static_cast<char>(payload[i] ^ mask[i % 4]);
+    return f;
+}
+
+// Reads one unmasked server frame from `bytes` (all of it must be there): opcode and payload.
+bool server_frame(const std::string& bytes, int& opcode, std::string& payload) {
+    if (bytes.size() < 2 || (bytes[1] & 0x80)) return false;
+    opcode = bytes[0] & 0x0F;
+    std::size_t n = static_cast<unsigned char>(bytes[1]) & 0x7F, at = 2;
+    if (n == 126) {
+        n = static_cast<std::size_t>(static_cast<unsigned char>(bytes[2]) << 8 | static_cast<unsigned char>(bytes[3]));
+        at = 4;
+    }
+    if (bytes.size() < at + n) return false;
+    payload = bytes.substr(at, n);
+    return true;
+}
+
+std::string read_some(int fd, std::chrono::milliseconds wait) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return {};
+    char b[8192];
+    const ssize_t n = ::recv(fd, b, sizeof b, 0);
+    return n > 0 ? std::string(b, static_cast<std::size_t>(n)) : std::string();
+}
+
+} // namespace
+
+TEST(MapFeedServer, WebPagesGetTheSameAnswersOverAWebSocketOnTheSamePort) {
+    MapFeedState state;
+    RobotTable table;
+    FakeWindow window;
+    std::atomic<bool> quit{false};
+    std::promise<std::uint16_t> bound;
+    MapFeedConfig config;
+    config.port = 0;
+    config.bind_address = "127.0.0.1";
+    config.pace = 50ms;
+    config.quit_check = 10ms;
+    config.on_listening = [&](std::uint16_t p) { bound.set_value(p); };
+    std::thread server([&] { map_feed_thread(state, table, window, quit, config); });
+    const std::uint16_t port = bound.get_future().get();
+
+    // A plain HTTP request is refused; the next client is served.
+    int plain = connect_to(port);
+    const std::string get = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+    ::send(plain, get.data(), get.size(), 0);
+    bool closed = false;
+    EXPECT_EQ(read_for(plain, 2000ms, &closed).rfind("HTTP/1.1 426", 0), 0u);
+    ::close(plain);
+
+    int fd = connect_to(port);
+    ASSERT_GE(fd, 0);
+    // The opening request arrives in two pieces; the key is the one of the protocol's own example.
+    const std::string head = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"
+                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    ::send(fd, head.data(), 20, 0);
+    std::this_thread::sleep_for(20ms);
+    ::send(fd, head.data() + 20, head.size() - 20, 0);
+    const std::string accept = read_some(fd, 2000ms);
+    EXPECT_EQ(accept.rfind("HTTP/1.1 101 ", 0), 0u);
+    EXPECT_NE(accept.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"), std::string::npos);
+
+    table.robot(3).latitude = 48.5f;
+    table.robot(3).longitude = 11.25f;
+    state.snapshot = 3;
+    // A request split into two fragments with a ping between them.
+    const std::string frames = masked_frame(0x1, kRequest.substr(0, 30), false) + masked_frame(0x9, "hi") +
+                               masked_frame(0x0, kRequest.substr(30));
+    ::send(fd, frames.data(), frames.size(), 0);
+    std::string got;
+    for (int i = 0; i < 10 && got.find('\x81') == std::string::npos; ++i) got += read_some(fd, 1000ms);
+    int opcode = 0;
+    std::string payload;
+    ASSERT_TRUE(server_frame(got, opcode, payload));
+    EXPECT_EQ(opcode, 0xA); // the pong first
+    EXPECT_EQ(payload, "hi");
+    ASSERT_TRUE(server_frame(got.substr(4), opcode, payload));
+    EXPECT_EQ(opcode, 0x1);
+    // The raw answer without its zero byte.
+    EXPECT_EQ(payload.find('\0'), std::string::npos);
+    EXPECT_EQ(payload.rfind("1 1 0 1000.000000 1000.000000 1 2 0 1000.000000 1000.000000 1 0 0 48.500000 11.250000 ", 0), 0u);
+    EXPECT_EQ(payload.substr(payload.size() - 4), " 3 3");
+    EXPECT_EQ((window.sensor.waypoints[{4, 1}].first), 48.1f);
+
+    // An unmasked frame breaks the protocol: the server closes.
+    const std::string bad = "\x81\x02hi";
+    ::send(fd, bad.data(), bad.size(), 0);
+    closed = false;
+    read_for(fd, 2000ms, &closed);
+    EXPECT_TRUE(closed);
+    ::close(fd);
+    quit = true;
+    server.join();
+}

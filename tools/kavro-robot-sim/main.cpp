@@ -1,6 +1,8 @@
 // kavro-robot-sim --robot ADDRESS:PORT[/STATUSPORT] [--robot ...] [--status-port 15010]
-//                 [--station ADDRESS ...] [--origin LAT,LON] [--verbose]
-// Simulates one or more robots until interrupted.
+//                 [--station ADDRESS ...] [--web-port PORT] [--origin LAT,LON] [--verbose]
+// Simulates one or more robots until interrupted; with --web-port each robot serves its status and settings
+// page at http://ADDRESS:PORT/.
+#include "tools/kavro-robot-sim/robot_page.h"
 #include "tools/kavro-robot-sim/robot_sim.h"
 #include "util/c_numbers.h"
 
@@ -23,7 +25,7 @@ int usage(const char* why) {
     std::fprintf(stderr,
                  "kavro-robot-sim: %s\n"
                  "usage: kavro-robot-sim --robot ADDRESS:PORT[/STATUSPORT] [--robot ...] [--status-port 15010]\n"
-                 "                       [--station ADDRESS ...] [--origin LAT,LON] [--verbose]\n"
+                 "                       [--station ADDRESS ...] [--web-port PORT] [--origin LAT,LON] [--verbose]\n"
                  "  --station: a copy of robot n's status goes to ADDRESS, port 15010 + n (a mixer station)\n",
                  why);
     return 2;
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
     std::vector<RobotSpec> robots;
     std::vector<bool> own_status_port;
     std::uint16_t status_port = 15010;
+    std::uint16_t web_port = 0;
     SimSettings settings;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -83,6 +86,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--status-port") {
             const char* v = value("--status-port");
             if (!v || !parse_port(v, status_port)) return usage("--status-port needs a port number");
+        } else if (arg == "--web-port") {
+            const char* v = value("--web-port");
+            if (!v || !parse_port(v, web_port)) return usage("--web-port needs a port number");
         } else if (arg == "--origin") {
             const char* v = value("--origin");
             double lat = 0, lon = 0;
@@ -114,6 +120,14 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     std::fprintf(stderr, "kavro-robot-sim: %zu robot(s) ready\n", robots.size());
+    // A page that cannot be served (a port below 1024 without privileges) leaves its robot running.
+    RobotPages pages(sim);
+    if (web_port != 0)
+        for (std::size_t i = 0; i < robots.size(); ++i)
+            if (pages.start(i, robots[i].address, web_port))
+                std::fprintf(stderr, "kavro-robot-sim: robot %zu's page at http://%s:%u/\n", i + 1,
+                             robots[i].address.c_str(), unsigned(web_port));
     sim.run(g_stop);
+    pages.stop();
     return 0;
 }

@@ -39,6 +39,7 @@ RobotSimulator::RobotSimulator(std::vector<RobotSpec> robots, SimSettings settin
         m.latitude = m.start_latitude = lat;
         m.longitude = m.start_longitude =
             settings.origin_longitude + 10.0 * static_cast<double>(i) / (kMetresPerDegree * std::cos(lat * kPi / 180));
+        m.top_speed = settings.top_speed;
         robots_.push_back(m);
     }
 }
@@ -76,7 +77,37 @@ bool RobotSimulator::open() {
 }
 
 RobotStatus RobotSimulator::status(std::size_t i) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return status_of(robots_.at(i));
+}
+
+RobotInfo RobotSimulator::info(std::size_t i) const {
+    std::lock_guard<std::mutex> hold(lock_);
     const RobotModel& r = robots_.at(i);
+    const RobotStatus s = status_of(r);
+    RobotInfo out;
+    out.battery = r.battery;
+    out.wheel1 = r.wheel1;
+    out.wheel2 = r.wheel2;
+    out.speed = (signed_speed(r.wheel1) + signed_speed(r.wheel2)) / 126.0 * r.top_speed;
+    out.heading = r.heading;
+    out.signal = s.signal;
+    out.latitude = r.latitude;
+    out.longitude = r.longitude;
+    out.top_speed = r.top_speed;
+    out.commands = r.commands;
+    if (r.driven) out.controller = endpoint_text(r.controller);
+    return out;
+}
+
+void RobotSimulator::set_robot_settings(std::size_t i, double top_speed, double battery) {
+    std::lock_guard<std::mutex> hold(lock_);
+    RobotModel& r = robots_.at(i);
+    r.top_speed = top_speed;
+    r.battery = std::clamp(battery, 0.0, 100.0);
+}
+
+RobotStatus RobotSimulator::status_of(const RobotModel& r) const {
     RobotStatus s;
     s.battery = static_cast<int>(std::ceil(r.battery));
     s.wheel1 = r.wheel1;
@@ -142,15 +173,15 @@ void RobotSimulator::step(RobotModel& r, double dt, Clock::time_point now) {
     if (r.battery <= 0.0) r.wheel1 = r.wheel2 = 64;
 
     // Wheel 2 is the left wheel, wheel 1 the right one: more speed on wheel 2 turns right.
-    const double left = signed_speed(r.wheel2) / 63.0 * settings_.top_speed;
-    const double right = signed_speed(r.wheel1) / 63.0 * settings_.top_speed;
+    const double left = signed_speed(r.wheel2) / 63.0 * r.top_speed;
+    const double right = signed_speed(r.wheel1) / 63.0 * r.top_speed;
     const double v = (left + right) / 2.0;
     const double turn = (left - right) / settings_.track; // rad/s, clockwise
     r.heading = std::fmod(r.heading + turn * dt * 180.0 / kPi + 360.0, 360.0);
     const double h = r.heading * kPi / 180.0;
     r.latitude += v * std::cos(h) * dt / kMetresPerDegree;
     r.longitude += v * std::sin(h) * dt / (kMetresPerDegree * std::cos(r.latitude * kPi / 180.0));
-    const double load = (std::abs(left) + std::abs(right)) / (2.0 * settings_.top_speed);
+    const double load = (std::abs(left) + std::abs(right)) / (2.0 * r.top_speed);
     r.battery = std::max(0.0, r.battery - (settings_.idle_drain + settings_.drive_drain * load) * dt);
 }
 
@@ -160,7 +191,7 @@ void RobotSimulator::send_status(RobotModel& r) {
     to.sin_port = htons(r.spec.status_port);
     // Sent from the command socket, so the status comes from the robot's own address.
     const std::size_t index = static_cast<std::size_t>(&r - robots_.data());
-    const std::string text = format_status_datagram(status(index));
+    const std::string text = format_status_datagram(status_of(robots_[index]));
     ::sendto(r.fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     for (const kavro::Ipv4Address& station : settings_.stations) {
         sockaddr_in copy{};
@@ -179,6 +210,7 @@ void RobotSimulator::run(const std::atomic<bool>& stop) {
     while (!stop.load(std::memory_order_relaxed)) {
         int ready = ::poll(fds.data(), fds.size(), 5);
         const auto now = Clock::now();
+        std::lock_guard<std::mutex> hold(lock_);
         if (ready > 0) {
             for (std::size_t i = 0; i < fds.size(); ++i) {
                 if ((fds[i].revents & POLLIN) == 0) continue;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,19 @@ struct RobotModel {
     bool driven = false;                 // someone sent a command: status goes to them
     sockaddr_in controller{};
     std::uint64_t commands = 0;
+    double top_speed = 1.0;              // m/s, from the settings; the robot's page may change it
+};
+
+// What a robot's web page shows.
+struct RobotInfo {
+    double battery = 0;                  // %
+    int wheel1 = 64, wheel2 = 64;
+    double speed = 0, heading = 0;       // m/s, degrees
+    int signal = 0;
+    double latitude = 0, longitude = 0;
+    double top_speed = 0;
+    std::uint64_t commands = 0;
+    std::string controller;              // "address:port" of the station driving it, empty before
 };
 
 class RobotSimulator {
@@ -69,12 +83,18 @@ public:
     void run(const std::atomic<bool>& stop);
     std::uint16_t port(std::size_t robot) const { return robots_.at(robot).bound_port; }
     RobotStatus status(std::size_t robot) const;
+    // For the robot's web page (any thread).
+    RobotInfo info(std::size_t robot) const;
+    void set_robot_settings(std::size_t robot, double top_speed, double battery);
 
 private:
     void handle(RobotModel& r, const char* data, std::size_t size, const sockaddr_in& from, Clock::time_point now);
     void step(RobotModel& r, double seconds, Clock::time_point now);
     void send_status(RobotModel& r);
+    RobotStatus status_of(const RobotModel& r) const;
 
+    // Guards the robots' state: run() changes it, the web pages read it and change settings on their threads.
+    mutable std::mutex lock_;
     std::vector<RobotModel> robots_;
     SimSettings settings_;
 };

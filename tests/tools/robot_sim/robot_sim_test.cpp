@@ -1,7 +1,10 @@
 // The robot simulator: its status datagram, and the console's command thread driving two simulated robots.
 #include "console/link/robot_link.h"
 #include "tests/console/link/fake_robot.h"
+#include "tools/kavro-robot-sim/robot_page.h"
 #include "tools/kavro-robot-sim/robot_sim.h"
+
+#include <httplib.h>
 
 #include <gtest/gtest.h>
 
@@ -149,4 +152,32 @@ TEST(RobotSimulator, StopsWhenCommandsStopComing) {
     ASSERT_TRUE(status.wait("127.0.0.43", [](auto& s) { return s.wheel1 == 64; }, 2000ms));
     stop_sim = true;
     sim_thread.join();
+}
+
+TEST(RobotPage, ShowsTheRobotsStatusAndChangesItsSettings) {
+    using namespace kavro::robot;
+    RobotSimulator sim({RobotSpec{"127.0.0.1", 0}});
+    ASSERT_TRUE(sim.open());
+    RobotPages pages(sim);
+    ASSERT_TRUE(pages.start(0, "127.0.0.1", 0));
+    httplib::Client client("127.0.0.1", pages.port(0));
+    auto page = client.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find("KAVRO robot 1 (127.0.0.1)"), std::string::npos);
+    auto status = client.Get("/status");
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->body.find("\"battery\":100.0"), std::string::npos);
+    EXPECT_NE(status->body.find("\"latitude\":48.117302"), std::string::npos);
+
+    auto set = client.Post("/settings", "top_speed=2.5&battery=40", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set->status, 200);
+    EXPECT_EQ(sim.info(0).top_speed, 2.5);
+    EXPECT_EQ(sim.info(0).battery, 40.0);
+    EXPECT_EQ(sim.status(0).battery, 40);
+    auto bad = client.Post("/settings", "top_speed=99&battery=40", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->status, 400);
+    EXPECT_EQ(sim.info(0).top_speed, 2.5);
+    pages.stop();
 }

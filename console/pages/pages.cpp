@@ -114,8 +114,6 @@ bool PagesSubsystem::snapshot_of_mixer(int view, const std::string& file) {
         return false;
     }
     const auto local = sys::local_path(file);
-    std::error_code ec;
-    std::filesystem::create_directories(local.parent_path(), ec);
     std::string why;
     switch (write_snapshot_jpeg(dib, local, &why)) {
     case SnapshotImageResult::written: return true;
@@ -135,6 +133,9 @@ void PagesSubsystem::take_snapshot() {
     const int v = app_.window.view.load(relaxed);
     const std::string file =
         options_.snapshot_folder + "snapshot" + std::to_string(app_.window.snapshot_counter + 1) + ".jpg";
+    // The folder may be missing on a fresh station; the players and the encoder need it.
+    std::error_code ec;
+    std::filesystem::create_directories(sys::local_path(options_.snapshot_folder), ec);
     bool ok = false;
     if (v >= kViewCameraFirst && v <= kViewCameraLast) {
         ok = snapshot_of_camera(v - kViewCameraFirst + 1, file);

@@ -210,7 +210,6 @@ class PagesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("KAVRO_DRIVE_C", drive.path().c_str(), 1);
-        fs::create_directories(snapshots());
         fs::create_directories(configs());
         auto v = std::make_unique<FakeVideo>();
         video = v.get();

@@ -95,7 +95,14 @@ struct LinkState {
     // failed sensor call "releases the video graph": from then on the status poll and the map feed do without.
     ComPtr<ICapteurControl> sensor;
     std::atomic<bool> sensor_released{false};
-    ICapteurControl* capteur() { return sensor_released.load(relaxed) ? nullptr : sensor.get(); }
+    // The video graph's sensor filter while the graph holds it (set before the worker threads start).
+    GraphSensor graph_sensor;
+    bool from_graph = false;
+    ICapteurControl* capteur() {
+        if (sensor_released.load(relaxed)) return nullptr;
+        if (from_graph && !graph_sensor()) return nullptr;  // the graph is gone, and its sensor with it
+        return sensor.get();
+    }
 };
 
 class RobotLinkSubsystem : public RobotLink, public StatusWindow {
@@ -108,6 +115,10 @@ public:
     }
 
     void start_command_sender() override {
+        if (!state_->sensor && state_->graph_sensor) {
+            state_->sensor = state_->graph_sensor();
+            state_->from_graph = state_->sensor != nullptr;
+        }
         if (!state_->sensor) state_->sensor = create_sensor_filter();
         if (app_.controls) state_->window.refresh(*app_.controls);
         sender_ = std::thread([this] { command_sender_thread(app_.drive, state_->table, state_->window); });
@@ -235,8 +246,9 @@ ComPtr<ICapteurControl> create_sensor_filter() {
     return sensor;
 }
 
-std::shared_ptr<std::atomic<int>> install_robot_link(ConsoleApp& app) {
+std::shared_ptr<std::atomic<int>> install_robot_link(ConsoleApp& app, GraphSensor graph_sensor) {
     auto state = std::make_shared<LinkState>();
+    state->graph_sensor = std::move(graph_sensor);
     app.subsystems.robot_link = std::make_unique<RobotLinkSubsystem>(app, state);
     app.subsystems.joystick = std::make_unique<JoystickSubsystem>(app);
     app.subsystems.wiimote = std::make_unique<WiimoteSubsystem>(app);

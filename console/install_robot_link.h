@@ -7,6 +7,7 @@
 #include "platform/com/com_ptr.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace kavro::console {
@@ -16,8 +17,14 @@ namespace kavro::console {
 // not registered.
 ComPtr<ICapteurControl> create_sensor_filter();
 
+// The sensor filter the video graph holds, with a reference; null while there is none (before the build,
+// after the graphs were released).
+using GraphSensor = std::function<ComPtr<ICapteurControl>()>;
+
 // Replaces the do-nothing robot link, joystick, Wii Remote and GPS subsystems of `app`. Call before run_console.
+// With `graph_sensor`, the status poll and the map feed use the video graph's sensor filter, and do without
+// one once the graph is gone; without it (or when the graph holds none at start) the filter is created alone.
 // Answers the map feed's count of new snapshots, which the snapshot command sets (it lives as long as the feed).
-std::shared_ptr<std::atomic<int>> install_robot_link(ConsoleApp& app);
+std::shared_ptr<std::atomic<int>> install_robot_link(ConsoleApp& app, GraphSensor graph_sensor = {});
 
 } // namespace kavro::console

@@ -1,6 +1,6 @@
 // InterfaceKAVRO: the operator console of the KAVRO robots.
 #include "console/window/console_app.h"
-#include "console/window/panes_without_video.h"
+#include "console/install_video.h"
 #include "console/install_robot_link.h"
 #include "console/pages/pages.h"
 #include "console/startup.h"
@@ -18,10 +18,13 @@ int main(int argc, char** argv) {
     kavro::ui::qt::install_web_engine();
     kavro::ui::qt::FrontEnd front_end(argc, argv);
 
+    // Made before the program's state, which holds it (the remote shut-down command).
+    kavro::sys::SystemShutdown shutdown;
     auto app = std::make_unique<ConsoleApp>();
     app->network_connected = [] { return kavro::sys::connected_state(); };
-    app->subsystems.video = std::make_unique<PanesWithoutVideo>(*app);
-    app->subsystems.pages = std::make_unique<PagesSubsystem>(*app, install_robot_link(*app));
+    ConsoleVideo& video = install_video(*app, shutdown);
+    app->subsystems.pages =
+        std::make_unique<PagesSubsystem>(*app, install_robot_link(*app, [&video] { return video.sensor(); }));
 
     SysConsoleSystem system;
     return run_console(*app, system);

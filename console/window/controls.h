@@ -23,6 +23,9 @@ public:
     virtual bool visible(int id) const = 0;
     virtual void set_visible(int id, bool on) = 0;
     virtual void set_rect(int id, const Rect& r) = 0;
+    // The window handle value of a control (a video pane hosts pictures and players in it); 0 when the
+    // controls have no windows.
+    virtual std::uint32_t window_of(int /*id*/) const { return 0; }
 
     virtual std::string text(int id) const = 0;
     virtual void set_text(int id, const std::string& text) = 0;

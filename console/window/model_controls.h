@@ -19,6 +19,7 @@ public:
     bool visible(int id) const override;
     void set_visible(int id, bool on) override;
     void set_rect(int id, const Rect& r) override;
+    std::uint32_t window_of(int id) const override { return item(id).value; }
     std::string text(int id) const override;
     void set_text(int id, const std::string& text) override;
     unsigned number(int id) const override;

@@ -97,6 +97,9 @@ struct IVMRMixerControl9 : IUnknown {
     virtual HRESULT SetOutputRect(DWORD stream, const VMR9NormalizedRect* rect) = 0;       // 5
     virtual HRESULT SetMixingPrefs(DWORD prefs) = 0;                                       // 6
     virtual HRESULT GetMixingPrefs(DWORD* prefs) = 0;                                      // 7
+    virtual HRESULT GetAlpha(DWORD stream, float* alpha) = 0;                              // 8
+    virtual HRESULT GetZOrder(DWORD stream, DWORD* z) = 0;                                 // 9
+    virtual HRESULT GetOutputRect(DWORD stream, VMR9NormalizedRect* rect) = 0;             // 10
 
 protected:
     ~IVMRMixerControl9() = default;

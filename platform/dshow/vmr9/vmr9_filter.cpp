@@ -343,6 +343,27 @@ public:
         *prefs = prefs_.load(std::memory_order_relaxed);
         return S_OK;
     }
+    HRESULT GetAlpha(DWORD stream, float* alpha) override {
+        if (!alpha) return E_POINTER;
+        if (!valid_stream(stream)) return E_INVALIDARG;
+        return presenter_.mixer().get_alpha(int(stream), *alpha) == Status::ok ? S_OK : E_INVALIDARG;
+    }
+    HRESULT GetZOrder(DWORD stream, DWORD* z) override {
+        if (!z) return E_POINTER;
+        if (!valid_stream(stream)) return E_INVALIDARG;
+        std::uint32_t value = 0;
+        if (presenter_.mixer().get_z_order(int(stream), value) != Status::ok) return E_INVALIDARG;
+        *z = value;
+        return S_OK;
+    }
+    HRESULT GetOutputRect(DWORD stream, VMR9NormalizedRect* rect) override {
+        if (!rect) return E_POINTER;
+        if (!valid_stream(stream)) return E_INVALIDARG;
+        NormalizedRect r{};
+        if (presenter_.mixer().get_output_rect(int(stream), r) != Status::ok) return E_INVALIDARG;
+        *rect = VMR9NormalizedRect{r.left, r.top, r.right, r.bottom};
+        return S_OK;
+    }
 
     // IVMRMixerBitmap9
     HRESULT SetAlphaBitmap(const VMR9AlphaBitmap* bitmap) override {

@@ -155,4 +155,28 @@ bool ConsoleVideo::save_configuration(const std::string& name) {
 
 void ConsoleVideo::save_layout(const std::string& name) { save_configuration(name); }
 
+HRESULT ConsoleVideo::take_layout(const MinXL::t_xml_node& doc, const ConsoleLayout& layout) {
+    std::lock_guard<std::recursive_mutex> l(lock_);
+    document_ = doc;
+    for (int k = 0; k < kConsolePanes; ++k) {
+        CompositePane& p = layout_.panes[k];
+        const CompositePane& n = layout.panes[k];
+        p.left = n.left, p.top = n.top, p.right = n.right, p.bottom = n.bottom, p.alpha = n.alpha, p.z = n.z;
+    }
+    overlay_.alpha.store(layout.overlay_alpha, relaxed);
+    if (layout.overlay_alpha != 0.0f) overlay_.enabled.store(true, relaxed);
+    if (!composite_) return S_FALSE;
+    quiet_ = true;
+    HRESULT hr = S_OK;
+    for (int k = 0; k < kConsolePanes && SUCCEEDED(hr); ++k) hr = apply_pane_change(k);
+    quiet_ = false;
+    return hr;
+}
+
+HRESULT ConsoleVideo::run_composite_graph() {
+    std::lock_guard<std::recursive_mutex> l(lock_);
+    if (!composite_ || !composite_->control) return S_FALSE;  // released: nothing to run
+    return composite_->control->Run();
+}
+
 } // namespace kavro::console

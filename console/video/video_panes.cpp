@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace kavro::console {
 
@@ -69,6 +70,7 @@ ui::Hwnd ConsoleVideo::pane(int id) const {
 
 HRESULT ConsoleVideo::fail(int location, HRESULT hr) {
     app_.last_com_status.store(hr, relaxed);
+    if (quiet_) return hr;
     release_locked();
     env_.report(location, hr);
     return hr;
@@ -480,6 +482,50 @@ void ConsoleVideo::camera_zoom(int level) {
 void ConsoleVideo::camera_digital_output(CameraKind kind, int output, int state) {
     std::lock_guard<std::recursive_mutex> l(lock_);
     if (ICameraViewer* p = player(kind); p && FAILED(p->SetDigitalOutput(output, state))) report_player_error(p);
+}
+
+HRESULT ConsoleVideo::save_player_picture(CameraKind kind, const std::string& path) {
+    std::lock_guard<std::recursive_mutex> l(lock_);
+    ICameraViewer* p = player(kind);
+    if (!p) return E_POINTER;
+    const HRESULT hr = p->SaveSnapshot(path.c_str());
+    if (FAILED(hr)) report_player_error(p);
+    return hr;
+}
+
+// The renderer's image block is a BITMAPINFOHEADER and 32-bit rows; it is copied whole and handed back.
+HRESULT ConsoleVideo::current_image(int view, std::vector<std::uint8_t>& dib) {
+    std::lock_guard<std::recursive_mutex> l(lock_);
+    dib.clear();
+    IVMRWindowlessControl9* w = view == kViewLocalMixer && composite_   ? composite_->windowless.get()
+                                : view == kViewRemoteMixer && mixer_view_ ? mixer_view_->windowless.get()
+                                                                          : nullptr;
+    if (!w) return E_INVALIDARG;
+    BYTE* block = nullptr;
+    const HRESULT hr = w->GetCurrentImage(&block);
+    if (FAILED(hr)) return hr;
+    if (!block) return E_POINTER;
+    BITMAPINFOHEADER h{};
+    std::memcpy(&h, block, sizeof h);
+    const std::int64_t width = h.biWidth, height = h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight;
+    if (h.biSize != sizeof h || h.biBitCount != 32 || width <= 0 || height <= 0 || width > 8192 || height > 8192) {
+        CoTaskMemFree(block);
+        return E_UNEXPECTED;
+    }
+    const std::size_t bytes = sizeof h + std::size_t(width * height * 4);
+    dib.assign(block, block + bytes);
+    CoTaskMemFree(block);
+    return S_OK;
+}
+
+IMesh* ConsoleVideo::mesh() {
+    std::lock_guard<std::recursive_mutex> l(lock_);
+    return mesh_ ? mesh_->mesh.get() : nullptr;
+}
+
+ICapteurControl* ConsoleVideo::sensor_filter() {
+    std::lock_guard<std::recursive_mutex> l(lock_);
+    return composite_ ? composite_->sensor.get() : nullptr;
 }
 
 // ---- state ------------------------------------------------------------------------------------------------

@@ -99,6 +99,14 @@ public:
     void camera_zoom(int level) override;
     void camera_digital_output(CameraKind kind, int output, int state) override;
 
+    // What the snapshot, layout and reference-node commands take from the build (see VideoPanes).
+    HRESULT save_player_picture(CameraKind kind, const std::string& path) override;
+    HRESULT current_image(int view, std::vector<std::uint8_t>& dib) override;
+    IMesh* mesh() override;
+    ICapteurControl* sensor_filter() override;
+    HRESULT take_layout(const MinXL::t_xml_node& doc, const ConsoleLayout& layout) override;
+    HRESULT run_composite_graph() override;
+
     // Pane connect and disconnect: pane k (0..7) of the composite, the source's output pin `pin` and the
     // renderer's input k + 1. A failure releases everything, is reported and answered.
     HRESULT connect_pane(int k, IBaseFilter* source, int pin);
@@ -156,6 +164,7 @@ private:
     std::array<ComPtr<ICameraViewer>, 3> players_;  // ZOOM, MJPEG, MPEG4
     std::unique_ptr<MyCallback> callback_;
     bool video_ready_ = false;
+    bool quiet_ = false;  // failures are answered only, the caller releases and reports (take_layout)
     MinXL::t_xml_node document_{"_EMPTY_", ""};
     ConsoleLayout layout_;
     std::vector<std::uint8_t> snapshot_buffer_;

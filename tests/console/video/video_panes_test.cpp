@@ -5,6 +5,9 @@
 
 #include "platform/ui/control_host.h"
 
+#include <chrono>
+#include <thread>
+
 namespace kavro::test {
 namespace {
 
@@ -182,6 +185,48 @@ TEST_F(VideoBuild, CameraPaneDisconnectRemovesTheInsertedDecoderAndConnectBrings
     EXPECT_TRUE(FAILED(video->disconnect_pane(5, camera2.get(), 0)));
     EXPECT_EQ(reported_, std::vector<int>{kDisconnectPeerOfSource});
     EXPECT_FALSE(video->video_ready());
+}
+
+TEST_F(VideoBuild, CurrentImageIsTheCompositeAsTheRendererShowsItAndATakenLayoutMovesThePanes) {
+    factory_.fake_card = true;  // its pictures are grey 0x40
+    auto video = make_video();
+    ASSERT_EQ(video->build(), S_OK);
+    std::vector<std::uint8_t> dib;
+    EXPECT_TRUE(FAILED(video->current_image(kViewMesh, dib)));
+    EXPECT_TRUE(dib.empty());
+    ASSERT_EQ(video->run_composite_graph(), S_OK);
+    // The first pictures take a moment to arrive.
+    for (int i = 0; i < 100; ++i) {
+        if (SUCCEEDED(video->current_image(kViewLocalMixer, dib)) && dib.size() > 40 && dib[40 + 4 * (768 * (575 - 450) + 600)] != 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    BITMAPINFOHEADER h{};
+    ASSERT_GE(dib.size(), sizeof h);
+    std::memcpy(&h, dib.data(), sizeof h);
+    EXPECT_EQ(h.biWidth, 768);
+    EXPECT_EQ(h.biHeight, 576);  // rows bottom-up
+    ASSERT_EQ(dib.size(), sizeof h + 768u * 576u * 4u);
+    // Row 450 from the top, in pane 3 (the bottom right quarter, nothing in front): the card's grey.
+    const std::uint8_t* px = dib.data() + sizeof h + 4 * (768 * (575 - 450) + 600);
+    EXPECT_NEAR(px[0], 0x40, 2);
+    EXPECT_NEAR(px[2], 0x40, 2);
+
+    // A layout taken over: camera 1 leaves (with its decoder), camera 2 comes; the graph is not run again.
+    video->stop_graphs();
+    MinXL::t_xml_node doc("_EMPTY_", "");
+    doc.load_file((configs_ / "kavro_old.xml").string());
+    ConsoleLayout layout = video->layout();
+    layout.panes[4].alpha = 0;
+    layout.panes[5].alpha = 0.7f;
+    ASSERT_EQ(video->take_layout(doc, layout), S_OK);
+    EXPECT_FALSE(video->layout().panes[4].connected);
+    EXPECT_TRUE(video->layout().panes[5].connected);
+    EXPECT_EQ(filters_of_class(video->composite_graph(), CLSID_JpegDecoder), 1);
+    OAFilterState state{};
+    EXPECT_EQ(video->media_control(10)->GetState(1000, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    EXPECT_TRUE(reported_.empty());
 }
 
 TEST(Overlay, SwitchesOffAtPointOneInSinglePrecisionAfterDrawingThatFrame) {

@@ -16,7 +16,7 @@ constexpr auto relaxed = std::memory_order_relaxed;
 }
 
 HRESULT ConsoleVideo::connect_pane(int k, IBaseFilter* source, int pin) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (!composite_ || k < 0 || k >= kConsolePanes) return E_UNEXPECTED;
     Composite& g = *composite_;
     ComPtr<IPin> out, in;
@@ -32,7 +32,7 @@ HRESULT ConsoleVideo::connect_pane(int k, IBaseFilter* source, int pin) {
 // A camera's source reaches the renderer through the decoder the graph inserted; that decoder leaves the graph
 // with the connection. A renderer input left without a peer has nothing to remove.
 HRESULT ConsoleVideo::disconnect_pane(int k, IBaseFilter* source, int pin) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (!composite_ || k < 0 || k >= kConsolePanes) return E_UNEXPECTED;
     Composite& g = *composite_;
     const bool camera = k > 3;
@@ -110,7 +110,7 @@ HRESULT ConsoleVideo::sensor_settings(const std::int32_t (*sensor)[12]) {
 
 void ConsoleVideo::apply_remote_layout(const CompositePane (&panes)[kConsolePanes], float overlay_alpha,
                                        const std::int32_t (*sensor)[12]) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     for (int k = 0; k < kConsolePanes; ++k) {
         CompositePane& p = layout_.panes[k];
         p.left = panes[k].left, p.top = panes[k].top, p.right = panes[k].right, p.bottom = panes[k].bottom;
@@ -127,7 +127,7 @@ void ConsoleVideo::apply_remote_layout(const CompositePane (&panes)[kConsolePane
 }
 
 void ConsoleVideo::adjust_picture(int input, const std::int32_t (&values)[4]) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (!composite_ || !composite_->adjust) return;
     IPictureAdjust& a = *composite_->adjust.get();
     const std::uint8_t in = std::uint8_t(input - 1);
@@ -146,7 +146,7 @@ void ConsoleVideo::adjust_picture(int input, const std::int32_t (&values)[4]) {
 }
 
 bool ConsoleVideo::save_configuration(const std::string& name) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     ConsoleLayout values = layout_;
     values.overlay_alpha = overlay_.alpha.load(relaxed);
     ICapteurControl* sensor = composite_ ? composite_->sensor.get() : nullptr;
@@ -156,7 +156,7 @@ bool ConsoleVideo::save_configuration(const std::string& name) {
 void ConsoleVideo::save_layout(const std::string& name) { save_configuration(name); }
 
 HRESULT ConsoleVideo::take_layout(const MinXL::t_xml_node& doc, const ConsoleLayout& layout) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     document_ = doc;
     for (int k = 0; k < kConsolePanes; ++k) {
         CompositePane& p = layout_.panes[k];
@@ -174,7 +174,7 @@ HRESULT ConsoleVideo::take_layout(const MinXL::t_xml_node& doc, const ConsoleLay
 }
 
 HRESULT ConsoleVideo::run_composite_graph() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (!composite_ || !composite_->control) return S_FALSE;  // released: nothing to run
     return composite_->control->Run();
 }

@@ -5,6 +5,25 @@
 
 namespace kavro::console {
 
+class ConsoleVideo::Lock {
+public:
+    explicit Lock(const ConsoleVideo& v) : v_(const_cast<ConsoleVideo&>(v)) {
+        v_.lock_.lock();
+        ++v_.depth_;
+    }
+    ~Lock() {
+        std::vector<std::pair<int, HRESULT>> reports;
+        if (--v_.depth_ == 0) reports.swap(v_.pending_);
+        v_.lock_.unlock();
+        for (const auto& [location, hr] : reports) v_.env_.report(location, hr);
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    ConsoleVideo& v_;
+};
+
 struct ConsoleVideo::Composite {
     ComPtr<IGraphBuilder> graph;
     ComPtr<ICaptureGraphBuilder2> builder;

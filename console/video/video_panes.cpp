@@ -72,14 +72,14 @@ HRESULT ConsoleVideo::fail(int location, HRESULT hr) {
     app_.last_com_status.store(hr, relaxed);
     if (quiet_) return hr;
     release_locked();
-    env_.report(location, hr);
+    pending_.emplace_back(location, hr);  // shown when the outermost call lets the lock go
     return hr;
 }
 
 // ---- build ------------------------------------------------------------------------------------------------
 
 HRESULT ConsoleVideo::build() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     kavro::dshow::register_builtin_classes();  // the graph, builders and renderers as classes to create
     release_locked();
     HRESULT hr = build_players();
@@ -327,7 +327,7 @@ HRESULT ConsoleVideo::build_mesh_view() {
 // ---- release ----------------------------------------------------------------------------------------------
 
 void ConsoleVideo::release_all() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     release_locked();
 }
 
@@ -345,7 +345,7 @@ void ConsoleVideo::release_locked() {
 }
 
 void ConsoleVideo::stop_graphs() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     for (int key : {10, 9, 11})
         if (IMediaControl* c = media_control(key)) c->Stop();
 }
@@ -364,7 +364,7 @@ void ConsoleVideo::report_player_error(ICameraViewer* p) const {
 }
 
 void ConsoleVideo::stop_view(int view) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     Controls* c = app_.controls;
     if (!c) return;
     if (view >= kViewCameraFirst && view <= kViewCameraLast) {
@@ -383,7 +383,7 @@ void ConsoleVideo::stop_view(int view) {
 }
 
 void ConsoleVideo::start_view(int view) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     Controls* c = app_.controls;
     if (!c) return;
     if (view >= kViewCameraFirst && view <= kViewCameraLast) {
@@ -420,7 +420,7 @@ void ConsoleVideo::start_view(int view) {
 }
 
 void ConsoleVideo::fit_to_panes() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (mesh_ && mesh_->window) {
         const ui::Rect r = ui::get_client_rect(pane(ids::kPaneMesh));
         mesh_->window->SetWindowPosition(0, 0, r.w, r.h);
@@ -450,7 +450,7 @@ void ConsoleVideo::fit_to_panes() {
 }
 
 HRESULT ConsoleVideo::run_mesh_graph() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (!mesh_ || !mesh_->control) return S_FALSE;  // released: the pane stays empty
     const HRESULT hr = mesh_->control->Run();
     return FAILED(hr) ? fail(kRunMesh, hr) : hr;
@@ -459,33 +459,33 @@ HRESULT ConsoleVideo::run_mesh_graph() {
 // ---- players ----------------------------------------------------------------------------------------------
 
 void ConsoleVideo::stop_player(CameraKind kind) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (ICameraViewer* p = player(kind); p && FAILED(p->Stop())) report_player_error(p);
 }
 
 void ConsoleVideo::camera_command(CameraKind kind, const std::string& command, int speed) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (ICameraViewer* p = player(kind); p && FAILED(p->CameraCommand(command.c_str(), speed)))
         report_player_error(p);
 }
 
 void ConsoleVideo::camera_pan_tilt(int pan, int tilt) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (ICameraViewer* p = player(CameraKind::mjpeg); p && FAILED(p->SetPanTilt(pan, tilt))) report_player_error(p);
 }
 
 void ConsoleVideo::camera_zoom(int level) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (ICameraViewer* p = player(CameraKind::mjpeg); p && FAILED(p->SetZoom(level))) report_player_error(p);
 }
 
 void ConsoleVideo::camera_digital_output(CameraKind kind, int output, int state) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (ICameraViewer* p = player(kind); p && FAILED(p->SetDigitalOutput(output, state))) report_player_error(p);
 }
 
 HRESULT ConsoleVideo::save_player_picture(CameraKind kind, const std::string& path) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     ICameraViewer* p = player(kind);
     if (!p) return E_POINTER;
     const HRESULT hr = p->SaveSnapshot(path.c_str());
@@ -495,7 +495,7 @@ HRESULT ConsoleVideo::save_player_picture(CameraKind kind, const std::string& pa
 
 // The renderer's image block is a BITMAPINFOHEADER and 32-bit rows; it is copied whole and handed back.
 HRESULT ConsoleVideo::current_image(int view, std::vector<std::uint8_t>& dib) {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     dib.clear();
     IVMRWindowlessControl9* w = view == kViewLocalMixer && composite_   ? composite_->windowless.get()
                                 : view == kViewRemoteMixer && mixer_view_ ? mixer_view_->windowless.get()
@@ -519,24 +519,24 @@ HRESULT ConsoleVideo::current_image(int view, std::vector<std::uint8_t>& dib) {
 }
 
 IMesh* ConsoleVideo::mesh() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     return mesh_ ? mesh_->mesh.get() : nullptr;
 }
 
 ICapteurControl* ConsoleVideo::sensor_filter() {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     return composite_ ? composite_->sensor.get() : nullptr;
 }
 
 // ---- state ------------------------------------------------------------------------------------------------
 
 bool ConsoleVideo::video_ready() const {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     return video_ready_;
 }
 
 ConsoleLayout ConsoleVideo::layout() const {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     ConsoleLayout copy = layout_;
     copy.overlay_alpha = overlay_.alpha.load(relaxed);
     copy.overlay_enabled = overlay_.enabled.load(relaxed);
@@ -544,12 +544,12 @@ ConsoleLayout ConsoleVideo::layout() const {
 }
 
 ComPtr<ICapteurControl> ConsoleVideo::sensor() const {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     return composite_ ? composite_->sensor : nullptr;
 }
 
 IMediaControl* ConsoleVideo::media_control(int key) const {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     if (!video_ready_) return nullptr;
     switch (key) {
     case 10: return composite_ ? composite_->control.get() : nullptr;
@@ -560,12 +560,12 @@ IMediaControl* ConsoleVideo::media_control(int key) const {
 }
 
 IBaseFilter* ConsoleVideo::composite_renderer() const {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     return composite_ ? composite_->renderer.get() : nullptr;
 }
 
 IGraphBuilder* ConsoleVideo::composite_graph() const {
-    std::lock_guard<std::recursive_mutex> l(lock_);
+    Lock l(*this);
     return composite_ ? composite_->graph.get() : nullptr;
 }
 

@@ -157,7 +157,13 @@ private:
     VideoEnvironment env_;
     OverlayState overlay_;
 
+    // Holds lock_ for one call; the error traces of the call are shown after the outermost one lets go, so
+    // that a message box waiting for the operator never holds the lock the window thread needs.
+    class Lock;
+
     mutable std::recursive_mutex lock_;  // guards everything below (recursive: a failure releases inside a call)
+    int depth_ = 0;                                    // calls holding the lock on this thread
+    std::vector<std::pair<int, HRESULT>> pending_;     // error traces to show once the lock is let go
     std::unique_ptr<Composite> composite_;
     std::unique_ptr<MixerView> mixer_view_;
     std::unique_ptr<MeshView> mesh_;

@@ -20,7 +20,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 bindir="$root/build/default/bin"
-for b in InterfaceKAVRO regsvr32 kavro-registry kavro-camera-sim; do
+for b in InterfaceKAVRO regsvr32 reg kavro-camera-sim; do
   [ -x "$bindir/$b" ] || { echo "composite_bench: build the default preset first ($b)" >&2; exit 1; }
 done
 command -v xdotool >/dev/null || { echo "composite_bench: needs xdotool (scripts/install-deps)" >&2; exit 1; }
@@ -49,7 +49,7 @@ sleep 0.5
 export KAVRO_REGISTRY="$work/registry.xml" KAVRO_DRIVE_C="$work/drive_c"
 mkdir -p "$KAVRO_DRIVE_C" "$work/install/Images" "$work/configs"
 cp "$root/filters/mesh/Images/mesh.ppm" "$work/install/Images/"
-"$bindir/kavro-registry" set 'SOFTWARE\KAVRO' Installation "$work/install"
+"$bindir/reg" add 'HKLM\SOFTWARE\KAVRO' /v Installation /d "$work/install/" /f
 for plugin in noir.ax capTelcar.ax Mesh.ax WinGraphviz.dll Adlink.ax camIP.ax camIP2.ax camIP3.ax camIP4.ax \
               JPEG_Receiver.ax VitaminCtrl.dll; do
   "$bindir/regsvr32" /s "$bindir/$plugin"

@@ -2,6 +2,7 @@
 
 #include "util/text_split.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace kavro::console {
@@ -37,6 +38,15 @@ RemoteCommand layout(const TextTokens& t, RemoteCommandTarget& target) {
     CompositePane panes[kConsolePanes];
     for (int k = 0; k < 4; ++k) read_pane(t, 1 + 6 * std::size_t(k), panes[k]);
     for (int k = 4; k < 8; ++k) read_pane(t, 49 + 6 * std::size_t(k - 4), panes[k]);
+    // Values the renderer refuses would release the whole video: such a message is refused here instead.
+    bool usable = std::isfinite(overlay_alpha) && overlay_alpha >= 0.0f && overlay_alpha <= 1.0f;
+    for (const CompositePane& p : panes)
+        usable = usable && std::isfinite(p.left) && std::isfinite(p.top) && std::isfinite(p.right) &&
+                 std::isfinite(p.bottom) && std::isfinite(p.alpha) && p.alpha >= 0.0f && p.alpha <= 1.0f;
+    if (!usable) {
+        std::fprintf(stderr, "InterfaceKAVRO: layout message ignored (a value is not a number, or an alpha outside 0..1)\n");
+        return RemoteCommand::refused;
+    }
     std::int32_t sensor[4][12] = {};
     if (overlay_alpha != 0.0f)
         for (std::size_t r = 0; r < 4; ++r)

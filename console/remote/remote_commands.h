@@ -9,7 +9,8 @@
 //   -2                 shut the machine down
 //   -1                 close the console
 // Anything else is ignored. Malformed messages are ignored whole, with a line on stderr: a save name that
-// is not a plain file name, a layout with fewer than 74 tokens (122 with a non-zero overlay alpha), a
+// is not a plain file name, a layout with fewer than 74 tokens (122 with a non-zero overlay alpha) or with a value
+// that is not a finite number or an alpha outside 0..1 (the renderer would refuse it and the video be lost), a
 // picture adjustment with fewer than six tokens or an input outside 1..8.
 #pragma once
 

@@ -1,7 +1,9 @@
 // The remote-control datagram handler on any bytes: it never reads past the datagram (ASan), hands on only
-// plain save names within the length limit, and pane values only from layouts of enough tokens.
+// plain save names within the length limit, and pane values only from layouts of enough tokens, finite and
+// with alphas in 0..1.
 #include "console/remote/remote_commands.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +20,12 @@ struct Checker : kavro::console::RemoteCommandTarget {
     void layout(const kavro::CompositePane (&panes)[kavro::kConsolePanes], float overlay,
                 const kavro::console::RemoteSensorRows* sensor) override {
         volatile float sum = overlay;
-        for (const auto& p : panes) sum = sum + p.left + p.top + p.right + p.bottom + p.alpha + float(p.z);
+        for (const auto& p : panes) {
+            if (!(p.alpha >= 0.0f && p.alpha <= 1.0f) || !std::isfinite(p.left) || !std::isfinite(p.top) ||
+                !std::isfinite(p.right) || !std::isfinite(p.bottom))
+                std::abort();
+            sum = sum + p.left + p.top + p.right + p.bottom + p.alpha + float(p.z);
+        }
         if ((overlay != 0.0f) != (sensor != nullptr)) std::abort();
         if (sensor) {
             volatile std::int32_t s = 0;

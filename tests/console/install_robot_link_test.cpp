@@ -3,6 +3,7 @@
 #include "console/install_robot_link.h"
 #include "tests/console/window/fake_controls.h"
 #include "tests/console/link/fake_robot.h"
+#include "tests/support/sensor_stub.h"
 
 #include "console/link/status_poll.h"
 #include "console/window/ids.h"
@@ -49,4 +50,40 @@ TEST(InstalledRobotLink, WindowFieldsDriveRobotsAndTheEndStopsThem) {
     auto stopped = [&](auto& d) { return !d.empty() && d.back().bytes == stop; };
     EXPECT_TRUE(r1.wait_for(stopped));
     EXPECT_TRUE(r2.wait_for(stopped));
+}
+
+// The status poll uses the sensor filter the video graph holds, and does without once the graph is gone.
+TEST(InstalledRobotLink, StatusPollUsesTheGraphsSensorFilterWhileTheGraphHoldsIt) {
+    struct CountingSensor : kavro::test::SensorStub {
+        std::atomic<int> calls{0};
+        HRESULT GetConfig(int, kavro::ConsoleSensorChannelRecord*) override {
+            ++calls;
+            return S_OK;
+        }
+        HRESULT AddressBytes(unsigned char*, unsigned char*, unsigned char*, unsigned char*) override {
+            ++calls;
+            return S_OK;
+        }
+        HRESULT GetStatus(int*, std::int32_t*, std::int32_t*, std::int32_t*, std::int32_t*) override {
+            ++calls;
+            return S_OK;
+        }
+    } sensor;
+    std::atomic<bool> graph_alive{true};
+    test::FakeControls controls;
+    auto app = std::make_unique<ConsoleApp>();
+    app->controls = &controls;
+    controls.set_address(ids::robot_address(1), {127, 0, 0, 61});
+    install_robot_link(*app, [&]() -> ComPtr<ICapteurControl> {
+        return graph_alive ? ComPtr<ICapteurControl>(&sensor) : nullptr;
+    });
+    app->subsystems.robot_link->start_command_sender();
+    app->subsystems.robot_link->status_poll();
+    EXPECT_GT(sensor.calls.load(), 0);
+
+    graph_alive = false;
+    sensor.calls = 0;
+    app->subsystems.robot_link->status_poll();
+    EXPECT_EQ(sensor.calls.load(), 0);
+    app.reset();
 }

@@ -39,13 +39,16 @@ struct Recorder : RemoteCommandTarget {
 
 RemoteCommand run(const std::string& text, Recorder& r) { return handle_remote_datagram(text.data(), text.size(), r); }
 
-// A layout message of `count` tokens: token i is the number i (tokens 25..48 are text nobody reads), token 73
-// the overlay alpha.
-std::string layout_message(int count, const std::string& overlay) {
+// A layout message of `count` tokens: token i is the number i, but the pane alphas are 0.5 and tokens 25..48
+// text nobody reads; token 73 is the overlay alpha. `change` replaces one token.
+std::string layout_message(int count, const std::string& overlay, int change = -1, const std::string& to = {}) {
     std::string m = "2";
     for (int i = 1; i < count; ++i) {
         m += ' ';
-        if (i == 73) m += overlay;
+        const bool alpha = (i <= 24 && (i - 1) % 6 == 4) || (i >= 49 && i <= 72 && (i - 49) % 6 == 4);
+        if (i == change) m += to;
+        else if (i == 73) m += overlay;
+        else if (alpha) m += "0.5";
         else if (i >= 25 && i <= 48) m += "unused";
         else m += std::to_string(i);
     }
@@ -57,7 +60,7 @@ TEST(RemoteCommands, LayoutTakesPanesOverlayAndSensorValuesFromTheirTokens) {
     EXPECT_EQ(run(layout_message(122, "0.5"), r), RemoteCommand::layout);
     ASSERT_EQ(r.layouts, 1);
     EXPECT_EQ(r.panes[0].left, 1.0f);
-    EXPECT_EQ(r.panes[0].alpha, 5.0f);
+    EXPECT_EQ(r.panes[0].alpha, 0.5f);
     EXPECT_EQ(r.panes[0].z, 6);
     EXPECT_EQ(r.panes[3].bottom, 22.0f);
     EXPECT_EQ(r.panes[3].z, 24);
@@ -82,6 +85,11 @@ TEST(RemoteCommands, ShortLayoutsAreIgnoredWhole) {
     EXPECT_EQ(run(layout_message(121, "0.5"), r), RemoteCommand::refused);
     EXPECT_EQ(run(layout_message(74, "0.5"), r), RemoteCommand::refused);
     EXPECT_EQ(run("2", r), RemoteCommand::refused);
+    // Values the renderer would refuse (and lose the video over).
+    EXPECT_EQ(run(layout_message(74, "0", 5, "nan"), r), RemoteCommand::refused);   // pane 0's alpha
+    EXPECT_EQ(run(layout_message(74, "0", 53, "1.5"), r), RemoteCommand::refused);  // pane 4's alpha
+    EXPECT_EQ(run(layout_message(74, "0", 2, "inf"), r), RemoteCommand::refused);   // pane 0's top
+    EXPECT_EQ(run(layout_message(122, "-0.5"), r), RemoteCommand::refused);
     EXPECT_EQ(r.layouts, 0);
 }
 

@@ -21,7 +21,7 @@ public:
     // Blocks until the port is bound (or failed to bind); answers the bound port, 0 on failure.
     std::uint16_t wait_bound();
     // Datagrams handled so far.
-    long handled() const { return handled_.load(std::memory_order_relaxed); }
+    long handled() const { return handled_.load(std::memory_order_acquire); }
 
 private:
     void run();

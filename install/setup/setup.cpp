@@ -24,7 +24,8 @@ bool unsafe_char(unsigned char c) {
 bool has_dot_component(const std::string& folder) {
     std::size_t start = 1;
     while (start < folder.size()) {
-        const std::size_t end = folder.find('/', start);
+        std::size_t end = folder.find('/', start);
+        if (end == std::string::npos) end = folder.size();
         const std::string_view part(folder.data() + start, end - start);
         if (part == "." || part == "..") return true;
         start = end + 1;

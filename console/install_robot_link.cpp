@@ -222,7 +222,9 @@ public:
     void start_map_feed() override {
         map_ = std::thread([&app = app_, state = state_] {
             MapFeedSide side(app, state);
-            map_feed_thread(state->map, state->table, side, state->stop);
+            MapFeedConfig config;
+            config.web_port = kMapFeedWebPort; // the map page's way in
+            map_feed_thread(state->map, state->table, side, state->stop, config);
         });
     }
 

@@ -257,11 +257,21 @@ void map_feed_thread(MapFeedState& state, const RobotTable& table, MapFeedWindow
         return;
     }
     if (config.on_listening) config.on_listening(listener.local_port());
+    TcpListener web;
+    if (config.web_port) {
+        if (web.bind(*config.web_port, config.bind_address) && web.listen(32)) {
+            if (config.on_web_listening) config.on_web_listening(web.local_port());
+        } else {
+            std::fprintf(stderr, "map feed: cannot bind TCP port %u for web pages\n", unsigned(*config.web_port));
+            web.close();
+        }
+    }
+    const int wait_ms = web.is_open() ? std::max(1, check_ms / 2) : check_ms;
     std::vector<char> buffer(32768);
     while (!quit.load(relaxed)) {
         if (!listener.listen(32)) return;
         TcpConnection client;
-        if (!listener.accept(client, check_ms)) continue;
+        if (!listener.accept(client, wait_ms) && !(web.is_open() && web.accept(client, wait_ms))) continue;
         bool quitting = false;
         if (!wait_for_client(client, quit, config, quitting)) {
             if (quitting) return;

@@ -11,11 +11,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace kavro::console {
 
 inline constexpr std::uint16_t kMapFeedPort = 6667;
+// The same feed for web browsers, which refuse port 6667 (it is on their list of unsafe ports).
+inline constexpr std::uint16_t kMapFeedWebPort = 16667;
 inline constexpr int kMapView = 12;
 // Error trace locations of the sensor calls: waypoints 1..4, then the robot's integer.
 inline constexpr int kTraceWaypointFirst = 555;
@@ -73,6 +76,10 @@ struct MapFeedConfig {
     // its connection (or a peer that never speaks) does not keep the map feed from the next client.
     std::chrono::milliseconds idle_limit{10000};
     std::function<void(std::uint16_t)> on_listening; // told the bound port (tests bind port 0)
+    // A second port served by the same thread, one client at a time across both; nullopt: none. A port that
+    // cannot be bound is reported and left out.
+    std::optional<std::uint16_t> web_port;
+    std::function<void(std::uint16_t)> on_web_listening;
 };
 
 // One answer to one request: sensor calls, then the answer text (with its zero byte). False when a sensor

@@ -71,7 +71,9 @@ TEST(MapPage, ShowsTheFeedsPositionsAndSnapshotsInTheWebPane) {
     config.bind_address = "127.0.0.1";
     config.pace = 200ms;
     config.quit_check = 20ms;
-    config.on_listening = [&](std::uint16_t p) { bound.set_value(p); };
+    // The page comes in through the web port, as in the console (browsers refuse the raw port 6667).
+    config.web_port = 0;
+    config.on_web_listening = [&](std::uint16_t p) { bound.set_value(p); };
     std::thread feed([&] { map_feed_thread(state, table, window, quit, config); });
     const std::uint16_t port = bound.get_future().get();
 

@@ -24,7 +24,8 @@ for b in InterfaceKAVRO regsvr32 reg kavro-camera-sim; do
   [ -x "$bindir/$b" ] || { echo "composite_bench: build the default preset first ($b)" >&2; exit 1; }
 done
 command -v xdotool >/dev/null || { echo "composite_bench: needs xdotool (scripts/install-deps)" >&2; exit 1; }
-command -v gst-launch-1.0 >/dev/null || { echo "composite_bench: needs gstreamer1.0-tools" >&2; exit 1; }
+command -v gst-launch-1.0 >/dev/null && gst-inspect-1.0 ximagesink >/dev/null 2>&1 ||
+  { echo "composite_bench: needs gstreamer1.0-tools and gstreamer1.0-x" >&2; exit 1; }
 
 work="$(mktemp -d)"
 pids=()

@@ -28,7 +28,7 @@ struct Checker : kavro::console::RemoteCommandTarget {
         }
         if ((overlay != 0.0f) != (sensor != nullptr)) std::abort();
         if (sensor) {
-            volatile std::int32_t s = 0;
+            volatile std::int64_t s = 0;  // every value is read (48 values of 32 bits cannot overflow it)
             for (const auto& row : *sensor)
                 for (std::int32_t v : row) s = s + v;
         }

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -96,7 +97,7 @@ public:
         std::lock_guard<std::mutex> l(lock_);
         return calls_;
     }
-    int fail_which = 0;  // this adjustment answers E_FAIL
+    std::atomic<int> fail_which{0};  // this adjustment answers E_FAIL (set by the test thread)
 
 private:
     HRESULT record(int which, std::int32_t v, std::uint8_t in) {

@@ -1,5 +1,6 @@
 #include "mixer/protocol.h"
 
+#include "config_files/config_files.h"
 #include "mixer/graph.h"
 #include "platform/sys/paths.h"
 
@@ -50,11 +51,9 @@ void apply_sensor_tokens(MixerState& s, const TextTokens& t) {
     }
 }
 
-// A name that may only designate a file directly in the configs folder.
+// A name that may only designate a file directly in the configs folder, and holds no ".." anywhere.
 bool acceptable_name(std::string_view name) {
-    return !name.empty() && name.find('/') == std::string_view::npos &&
-           name.find('\\') == std::string_view::npos && name.find("..") == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
+    return is_plain_file_name(name, name.size()) && name.find("..") == std::string_view::npos;
 }
 
 void choose_configuration(MixerState& s, std::string_view name) {

@@ -78,58 +78,114 @@ TEST_F(VideoBuild, BuildsEveryGraphInOrderWithThePanesOfTheLayout) {
     EXPECT_TRUE(reported_.empty());
 }
 
-struct FailingStep {
+// Every step of a build with the shipped layout (panes 0..4 shown), and the location its failure is traced
+// with; 0: the build goes on without it (a camera player).
+struct Step {
+    const char* what;
+    int location;
+};
+const Step kBuildSteps[] = {
+    {"create ZoomViewer", 0}, {"create MjpegViewer", 0}, {"create Mpeg4Viewer", 0},
+    // composite
+    {"create FilterGraph", kGraph}, {"create CaptureGraphBuilder2", kBuilder},
+    {"graph 1 media control", kMediaControl}, {"builder 1 SetFiltergraph", kAttachBuilder},
+    {"create Noir", kNoir}, {"graph 1 AddFilter Noir", kAddNoir},
+    {"create CaptureCard", kCaptureCard}, {"graph 1 AddFilter Adlink", kAddCaptureCard},
+    {"create Camera1", kCameraFirst}, {"graph 1 AddFilter Caméras IP1", kCameraFirst},
+    {"create Camera2", kCameraFirst + 1}, {"graph 1 AddFilter Caméras IP2", kCameraFirst + 1},
+    {"create Camera3", kCameraFirst + 2}, {"graph 1 AddFilter Caméras IP3", kCameraFirst + 2},
+    {"create Camera4", kCameraFirst + 3}, {"graph 1 AddFilter Caméras IP4", kCameraFirst + 3},
+    {"create Capteur", kSensor}, {"graph 1 AddFilter Capteur", kAddSensor},
+    {"create SampleGrabber", kGrabber}, {"graph 1 AddFilter SampleGrabber", kAddGrabber},
+    {"create NullRenderer", kNullRenderer}, {"graph 1 AddFilter Null Renderer", kAddNullRenderer},
+    {"create VMR9", kRenderer}, {"graph 1 AddFilter VMR9", kAddRenderer},
+    // the sensor through the grabber into the null renderer, then Noir into the mixing renderer
+    {"builder 1 RenderStream", kRenderSensor}, {"graph 1 Connect", kRenderSensor}, {"graph 1 Connect", kRenderSensor},
+    {"builder 1 RenderStream", kRenderNoir}, {"graph 1 Connect", kRenderNoir},
+    // pane connect of panes 0..4: the source's pin, the renderer's pin, the connection
+    {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
+    {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
+    {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
+    {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
+    {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
+    // mixer view
+    {"create FilterGraph", kMixerViewFirst}, {"create CaptureGraphBuilder2", kMixerViewFirst + 1},
+    {"graph 2 media control", kMixerViewFirst + 2}, {"builder 2 SetFiltergraph", kMixerViewFirst + 3},
+    {"create JpegReceiver", kMixerViewFirst + 4}, {"graph 2 AddFilter JPEG Receiver", kMixerViewFirst + 5},
+    {"create VMR9", kMixerViewFirst + 6}, {"graph 2 AddFilter VMR9", kMixerViewFirst + 7},
+    {"builder 2 RenderStream", kMixerViewFirst + 14}, {"graph 2 Connect", kMixerViewFirst + 14},
+    // mesh view
+    {"create FilterGraph", kMeshGraph}, {"create CaptureGraphBuilder2", kMeshGraph},
+    {"graph 3 media control", kMeshGraph}, {"builder 3 SetFiltergraph", kMeshGraph},
+    {"create VideoRenderer", kMeshGraph}, {"graph 3 AddFilter Video Renderer", kMeshGraph},
+    {"create Mesh", kMeshGraph}, {"graph 3 AddFilter Mesh", kMeshGraph},
+    {"builder 3 RenderStream", kMeshGraph}, {"graph 3 Connect", kMeshGraph}};
+
+// A filter of another class in place of one the build asks for, without the interface the build wants of it.
+struct WrongFilter {
     const char* what;
     CLSID clsid;
-    int nth;          // the n-th creation of the class fails; 0: a Noir filter comes instead of every one
     int location;
 };
 
 TEST_F(VideoBuild, EachFailingStepReleasesEverythingAndReportsItsLocation) {
-    const FailingStep steps[] = {
-        {"composite graph", CLSID_FilterGraph, 1, kGraph},
-        {"composite builder", CLSID_CaptureGraphBuilder2, 1, kBuilder},
-        {"Noir", kNoirClass, 1, kNoir},
-        {"capture card", CLSID_CaptureCard, 1, kCaptureCard},
-        {"capture card without adjustments", CLSID_CaptureCard, 0, kPictureAdjust},
-        {"camera 1", CLSID_NetworkCamera1, 1, kCameraFirst},
-        {"camera 4", CLSID_NetworkCamera4, 1, kCameraFirst + 3},
-        {"camera 2 without its interface", CLSID_NetworkCamera2, 0, kCameraControlFirst + 1},
-        {"camera 4 without its interface", CLSID_NetworkCamera4, 0, kCameraControlFirst + 3},
-        {"sensor filter", CLSID_Capteur, 1, kSensor},
-        {"sensor filter without its control", CLSID_Capteur, 0, kSensorControl},
-        {"sample grabber", CLSID_SampleGrabber, 1, kGrabber},
-        {"null renderer", CLSID_NullRenderer, 1, kNullRenderer},
-        {"composite renderer", CLSID_VideoMixingRenderer9, 1, kRenderer},
-        {"mixer-view graph", CLSID_FilterGraph, 2, kMixerViewFirst},
-        {"receiver", CLSID_JpegReceiver, 1, kMixerViewFirst + 4},
-        {"receiver without its interface", CLSID_JpegReceiver, 0, kMixerViewFirst + 15},
-        {"mixer-view renderer", CLSID_VideoMixingRenderer9, 2, kMixerViewFirst + 6},
-        {"mesh graph", CLSID_FilterGraph, 3, kMeshGraph},
-        {"video renderer", CLSID_VideoRenderer, 1, kMeshGraph},
-        {"mesh source", CLSID_Mesh, 1, kMeshGraph},
-        {"mesh source without IMesh", CLSID_Mesh, 0, kMeshGraph},
-    };
-    for (const FailingStep& s : steps) {
-        SCOPED_TRACE(s.what);
+    std::vector<std::string> all;
+    for (const Step& s : kBuildSteps) all.emplace_back(s.what);
+    {
+        BuildSteps steps;
+        factory_.steps = &steps;
+        auto video = make_video();
+        ASSERT_EQ(video->build(), S_OK);
+        ASSERT_EQ(steps.log, all);
+    }
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        SCOPED_TRACE(std::to_string(i) + ": " + all[i]);
+        BuildSteps steps;
+        steps.fail_at = int(i);
         factory_ = RecordingFactory{};
-        if (s.nth) factory_.refuse = std::make_pair(s.clsid, s.nth);
-        else factory_.instead = s.clsid;
+        factory_.steps = &steps;
         reported_.clear();
         auto video = make_video();
-        EXPECT_TRUE(FAILED(video->build()));
-        EXPECT_EQ(reported_, std::vector<int>{s.location});
+        const HRESULT hr = video->build();
+        if (kBuildSteps[i].location == 0) {
+            EXPECT_EQ(hr, S_OK);
+            EXPECT_TRUE(reported_.empty());
+            EXPECT_EQ(steps.log, all);
+            continue;
+        }
+        EXPECT_TRUE(FAILED(hr));
+        EXPECT_EQ(reported_, std::vector<int>{kBuildSteps[i].location});
+        // Nothing after the failing step ran, and every graph and builder is gone with the release.
+        EXPECT_EQ(steps.log, std::vector<std::string>(all.begin(), all.begin() + std::ptrdiff_t(i) + 1));
+        EXPECT_EQ(steps.live.load(), 0);
         EXPECT_FALSE(video->video_ready());
         EXPECT_FALSE(video->sensor());
         EXPECT_EQ(video->composite_graph(), nullptr);
         for (int key : {9, 10, 11}) EXPECT_EQ(video->media_control(key), nullptr);
-        // Nothing is created after the failing step, and everything before it came in the build's order.
-        const std::size_t n = factory_.asked.size();
-        ASSERT_LE(n, kBuildOrder.size());
-        EXPECT_TRUE(std::equal(factory_.asked.begin(), factory_.asked.end(), kBuildOrder.begin()));
-        if (s.nth) {
-            EXPECT_EQ(factory_.asked.back(), s.clsid);
-        }
+        video->release_all();
+        EXPECT_EQ(reported_.size(), 1u);
+    }
+
+    const WrongFilter wrong[] = {
+        {"capture card without adjustments", CLSID_CaptureCard, kPictureAdjust},
+        {"camera 2 without its interface", CLSID_NetworkCamera2, kCameraControlFirst + 1},
+        {"camera 4 without its interface", CLSID_NetworkCamera4, kCameraControlFirst + 3},
+        {"sensor filter without its control", CLSID_Capteur, kSensorControl},
+        {"sample grabber without its control", CLSID_SampleGrabber, kGrabberControl},
+        {"renderer without its configuration", CLSID_VideoMixingRenderer9, kRendererConfig},
+        {"receiver without its interface", CLSID_JpegReceiver, kMixerViewFirst + 15},
+        {"mesh source without IMesh", CLSID_Mesh, kMeshGraph},
+    };
+    for (const WrongFilter& w : wrong) {
+        SCOPED_TRACE(w.what);
+        factory_ = RecordingFactory{};
+        factory_.instead = w.clsid;
+        reported_.clear();
+        auto video = make_video();
+        EXPECT_TRUE(FAILED(video->build()));
+        EXPECT_EQ(reported_, std::vector<int>{w.location});
+        EXPECT_FALSE(video->video_ready());
+        EXPECT_EQ(video->composite_graph(), nullptr);
         video->release_all();
         EXPECT_EQ(reported_.size(), 1u);
     }

@@ -1,12 +1,14 @@
 // What the video and remote-control suites share: a console whose operator window lives on the window system
 // model, the plug-ins registered in a registry of the test, a class factory that records every creation and
-// can refuse one or hand out another class instead, and a capture card that records its picture adjustments.
+// can refuse one or hand out another class instead, graphs and graph builders that log their calls and can
+// fail any one of them, and a capture card that records its picture adjustments.
 #pragma once
 
 #include "console/video/video_panes.h"
 #include "console/window/ids.h"
 #include "console/window/resources.h"
 #include "console/window/window_proc.h"
+#include "platform/com/object.h"
 #include "platform/dshow/base/source.h"
 #include "platform/dshow/jpeg_decoder.h"
 #include "platform/ui/ui.h"
@@ -109,18 +111,146 @@ private:
     std::vector<Call> calls_;
 };
 
+// The steps of a build as they happen: each creation, and each call on the filter graphs and capture graph
+// builders, which the factory hands out wrapped. The step numbered `fail_at` (from 0) fails instead of running.
+struct BuildSteps {
+    std::vector<std::string> log;
+    int fail_at = -1;
+    std::atomic<int> live{0};  // wrapped graphs and builders not yet destroyed
+
+    // Logs the step; true when it is the one to fail.
+    bool fails(std::string what) {
+        log.push_back(std::move(what));
+        return int(log.size()) - 1 == fail_at;
+    }
+};
+
+// A filter graph that logs every call as "graph N ..." and forwards it to the platform's graph.
+class StepGraph final : public com::ComObject<com::Implements<IGraphBuilder, IID_IGraphBuilder>> {
+public:
+    StepGraph(BuildSteps& steps, int n, ComPtr<IGraphBuilder> real)
+        : steps_(steps), name_("graph " + std::to_string(n) + " "), real_(std::move(real)) {
+        ++steps_.live;
+    }
+    ~StepGraph() override { --steps_.live; }
+
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown || iid == IID_IGraphBuilder || iid == IID_IFilterGraph) {
+            *object = static_cast<IGraphBuilder*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (iid == IID_IMediaControl && fails("media control")) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        return real_->QueryInterface(iid, object);
+    }
+    HRESULT AddFilter(IBaseFilter* f, const char* name) override {
+        return fails(std::string("AddFilter ") + name) ? E_FAIL : real_->AddFilter(f, name);
+    }
+    HRESULT RemoveFilter(IBaseFilter* f) override { return fails("RemoveFilter") ? E_FAIL : real_->RemoveFilter(f); }
+    HRESULT EnumFilters(IEnumFilters** e) override { return fails("EnumFilters") ? E_FAIL : real_->EnumFilters(e); }
+    HRESULT FindFilterByName(const char* name, IBaseFilter** f) override {
+        return fails("FindFilterByName") ? E_FAIL : real_->FindFilterByName(name, f);
+    }
+    HRESULT ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) override {
+        return fails("ConnectDirect") ? E_FAIL : real_->ConnectDirect(out, in, mt);
+    }
+    HRESULT Reconnect(IPin* pin) override { return fails("Reconnect") ? E_FAIL : real_->Reconnect(pin); }
+    HRESULT Disconnect(IPin* pin) override { return fails("Disconnect") ? E_FAIL : real_->Disconnect(pin); }
+    HRESULT SetDefaultSyncSource() override {
+        return fails("SetDefaultSyncSource") ? E_FAIL : real_->SetDefaultSyncSource();
+    }
+    HRESULT Connect(IPin* out, IPin* in) override { return fails("Connect") ? E_FAIL : real_->Connect(out, in); }
+    HRESULT Render(IPin* out) override { return fails("Render") ? E_FAIL : real_->Render(out); }
+
+private:
+    bool fails(const char* what) { return steps_.fails(name_ + what); }
+    bool fails(const std::string& what) { return steps_.fails(name_ + what); }
+    BuildSteps& steps_;
+    std::string name_;
+    ComPtr<IGraphBuilder> real_;
+};
+
+// A capture graph builder that logs every call as "builder N ..." and forwards it to the platform's builder.
+class StepBuilder final : public com::ComObject<com::Implements<ICaptureGraphBuilder2, IID_ICaptureGraphBuilder2>> {
+public:
+    StepBuilder(BuildSteps& steps, int n, ComPtr<ICaptureGraphBuilder2> real)
+        : steps_(steps), name_("builder " + std::to_string(n) + " "), real_(std::move(real)) {
+        ++steps_.live;
+    }
+    ~StepBuilder() override { --steps_.live; }
+
+    HRESULT SetFiltergraph(IGraphBuilder* g) override {
+        return fails("SetFiltergraph") ? E_FAIL : real_->SetFiltergraph(g);
+    }
+    HRESULT GetFiltergraph(IGraphBuilder** g) override {
+        return fails("GetFiltergraph") ? E_FAIL : real_->GetFiltergraph(g);
+    }
+    HRESULT RenderStream(const GUID* category, const GUID* type, IUnknown* source, IBaseFilter* intermediate,
+                         IBaseFilter* sink) override {
+        return fails("RenderStream") ? E_FAIL : real_->RenderStream(category, type, source, intermediate, sink);
+    }
+    HRESULT FindPin(IUnknown* filter, PIN_DIRECTION direction, const GUID* category, const GUID* type,
+                    BOOL unconnected, int num, IPin** pin) override {
+        return fails("FindPin") ? E_FAIL : real_->FindPin(filter, direction, category, type, unconnected, num, pin);
+    }
+
+private:
+    bool fails(const char* what) { return steps_.fails(name_ + what); }
+    BuildSteps& steps_;
+    std::string name_;
+    ComPtr<ICaptureGraphBuilder2> real_;
+};
+
+// Short names of the classes the console's video creates, for the step log.
+inline std::string class_name(REFCLSID c) {
+    static const std::pair<CLSID, const char*> names[] = {
+        {CLSID_ZoomViewer, "ZoomViewer"}, {CLSID_MjpegViewer, "MjpegViewer"}, {CLSID_Mpeg4Viewer, "Mpeg4Viewer"},
+        {CLSID_FilterGraph, "FilterGraph"}, {CLSID_CaptureGraphBuilder2, "CaptureGraphBuilder2"},
+        {console::kNoirClass, "Noir"}, {CLSID_CaptureCard, "CaptureCard"}, {CLSID_NetworkCamera1, "Camera1"},
+        {CLSID_NetworkCamera2, "Camera2"}, {CLSID_NetworkCamera3, "Camera3"}, {CLSID_NetworkCamera4, "Camera4"},
+        {CLSID_Capteur, "Capteur"}, {CLSID_SampleGrabber, "SampleGrabber"}, {CLSID_NullRenderer, "NullRenderer"},
+        {CLSID_VideoMixingRenderer9, "VMR9"}, {CLSID_JpegReceiver, "JpegReceiver"},
+        {CLSID_VideoRenderer, "VideoRenderer"}, {CLSID_Mesh, "Mesh"}};
+    for (const auto& [clsid, name] : names)
+        if (clsid == c) return name;
+    return "?";
+}
+
 // Creates through the COM runtime (the plug-ins registered for the test), recording each class asked for.
 // `refuse`: the n-th request (from 1) of a class answers E_FAIL; `instead`: every request of a class gets a
-// "Noir" filter (which has none of the private interfaces); `card`: the capture card is a FakeCard.
+// "Noir" filter (which has none of the private interfaces); `card`: the capture card is a FakeCard; `steps`:
+// every creation is a step, and the graphs and graph builders come wrapped so that their calls are steps too.
 struct RecordingFactory {
     std::vector<CLSID> asked;
     std::optional<std::pair<CLSID, int>> refuse;
     std::optional<CLSID> instead;
     bool fake_card = false;
     FakeCard* card = nullptr;
+    BuildSteps* steps = nullptr;
 
     HRESULT operator()(REFCLSID clsid, REFIID iid, void** object) {
         asked.push_back(clsid);
+        if (steps) {
+            if (steps->fails("create " + class_name(clsid))) return E_FAIL;
+            const int n = int(std::count(asked.begin(), asked.end(), clsid));
+            if (clsid == CLSID_FilterGraph) {
+                ComPtr<IGraphBuilder> real;
+                const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                                    real.put_void());
+                if (FAILED(hr)) return hr;
+                return ComPtr<IGraphBuilder>(new StepGraph(*steps, n, real))->QueryInterface(iid, object);
+            }
+            if (clsid == CLSID_CaptureGraphBuilder2) {
+                ComPtr<ICaptureGraphBuilder2> real;
+                const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                                                    real.put_void());
+                if (FAILED(hr)) return hr;
+                return ComPtr<ICaptureGraphBuilder2>(new StepBuilder(*steps, n, real))->QueryInterface(iid, object);
+            }
+        }
         if (refuse && refuse->first == clsid &&
             std::count(asked.begin(), asked.end(), clsid) == refuse->second)
             return E_FAIL;

@@ -164,6 +164,7 @@ struct FrontEnd::Impl final : ControlEvents {
         Clock::time_point asked_until{};
         bool asked_again = false;
         const ControlAdapter* adapter = nullptr; // a control's kind
+        QPoint placed; // top-level: the model's position last given to Qt
     };
 
     std::unique_ptr<QApplication> owned_app;
@@ -240,9 +241,11 @@ struct FrontEnd::Impl final : ControlEvents {
         auto* lay = new QVBoxLayout(top);
         lay->setContentsMargins(0, 0, 0, 0);
         lay->setSpacing(0);
+        const Rect outer = get_window_rect(h);
         Entry en;
         en.top = true;
         en.widget = top;
+        en.placed = QPoint(outer.x, outer.y);
         if (has_menu(h)) {
             en.menubar = new QMenuBar(top);
             lay->setMenuBar(en.menubar);
@@ -256,7 +259,6 @@ struct FrontEnd::Impl final : ControlEvents {
         const Rect c = get_client_rect(h);
         const int menu_h = en.menubar ? en.menubar->sizeHint().height() : 0;
         top->resize(std::max(c.w, 1), std::max(c.h + menu_h, 1));
-        const Rect outer = get_window_rect(h);
         top->move(outer.x, outer.y);
     }
 
@@ -391,6 +393,13 @@ struct FrontEnd::Impl final : ControlEvents {
             const Rect c = get_client_rect(h);
             const int menu_h = en.menubar ? en.menubar->sizeHint().height() : 0;
             if (en.client && en.client->size() != QSize(c.w, c.h)) top->resize(c.w, c.h + menu_h);
+            // The program moved the window (e.g. onto another monitor). The operator's own moves do not reach
+            // the model, so comparing with the last position applied leaves them alone.
+            const Rect outer = get_window_rect(h);
+            if (const QPoint at(outer.x, outer.y); at != en.placed) {
+                en.placed = at;
+                top->move(at);
+            }
         }
         if (!(style & WS_VISIBLE)) {
             top->hide();

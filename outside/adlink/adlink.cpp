@@ -162,6 +162,9 @@ adlink::Adjustments CAdlink::Adjustments(int input) const {
 
 HRESULT CAdlink::Set(int which, std::int32_t value, std::uint8_t input) {
     if (input >= adlink::kInputs) return E_INVALIDARG;
+    // The operator's changes are rare; each is logged with the value as received, before it is clamped.
+    static const char* const kNames[] = {"brightness", "contrast", "saturation", "hue"};
+    std::fprintf(stderr, "Adlink card %d: input %d %s %d\n", Card() + 1, input + 1, kNames[which], int(value));
     const int v = adlink::clamp_adjustment(value);
     std::lock_guard g(m_adjustLock);
     adlink::Adjustments& a = m_adjust[input];

@@ -12,7 +12,8 @@
 // 2. input 8 (card 2, pin 3), which in the field is cabled back from the mixer's own output: the composition
 //    of the mixing renderer in the same graph (its current image, scaled to 768 x 576);
 // 3. the test card naming the card, the input and a running clock.
-// The picture adjustments of the input (IPictureAdjust) apply to whatever it shows.
+// The picture adjustments of the input (IPictureAdjust) apply to whatever it shows; each one received is logged
+// on standard error as "Adlink card C: input N brightness|contrast|saturation|hue VALUE" (counted from 1).
 #pragma once
 
 #include "outside/adlink/picture_adjust.h"

@@ -109,8 +109,9 @@ struct Camera::Impl {
         }
     }
 
-    void serve_stream(const std::string& path, int size) {
-        server.Get(path, [this, size](const httplib::Request&, httplib::Response& res) {
+    void serve_stream(const std::string& path, int size, std::atomic<std::uint64_t>& requested) {
+        server.Get(path, [this, size, &requested](const httplib::Request&, httplib::Response& res) {
+            requested.fetch_add(1, std::memory_order_relaxed);
             res.set_header("Cache-Control", "no-cache");
             streams[size].watch();
             res.set_chunked_content_provider(
@@ -150,9 +151,9 @@ Camera::Camera(CameraOptions options) : options_(std::move(options)), impl_(std:
         port_ = options_.port;
     }
     impl_->name = options_.name.empty() ? "CAMERA " + impl_->address : options_.name;
-    impl_->serve_stream("/zoom.mjpg", 0);
-    impl_->serve_stream("/video.mjpg", 0);
-    impl_->serve_stream("/mpeg4.mjpg", 1);
+    impl_->serve_stream("/zoom.mjpg", 0, requested_);
+    impl_->serve_stream("/video.mjpg", 0, requested_);
+    impl_->serve_stream("/mpeg4.mjpg", 1, requested_);
     impl_->server.Get("/image.jpg", [this](const httplib::Request&, httplib::Response& res) {
         std::vector<std::uint32_t> pixels;
         draw_card(pixels, kSizes[0].width, kSizes[0].height, impl_->name, impl_->address, 0, clock_text());

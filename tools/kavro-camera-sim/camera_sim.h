@@ -48,6 +48,8 @@ public:
     const std::string& address() const { return options_.address; }
     // Frames encoded so far (all sizes).
     std::uint64_t frames_encoded() const { return encoded_.load(std::memory_order_relaxed); }
+    // MJPEG streams asked for so far (any path): a viewer that stops and starts again asks again.
+    std::uint64_t streams_requested() const { return requested_.load(std::memory_order_relaxed); }
 
     struct Impl;
 
@@ -55,6 +57,7 @@ private:
     CameraOptions options_;
     int port_ = 0;
     std::atomic<std::uint64_t> encoded_{0};
+    std::atomic<std::uint64_t> requested_{0};
     std::unique_ptr<Impl> impl_;
 };
 

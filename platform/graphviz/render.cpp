@@ -26,6 +26,11 @@ int keep_message(char* text) {
 GVC_t* context() {
     static GVC_t* gvc = [] {
         agseterrf(keep_message);
+        // Every graph read from now on is drawn at most 8 x 6 inches, 768 x 576 at the JPEG's 96 dots an inch:
+        // the mesh picture's frame. Graphviz shrinks a larger drawing as vectors, which keeps its labels
+        // readable and costs a fraction of drawing, encoding and decoding a picture several times the frame.
+        // A text that sets its own size keeps it.
+        agattr(nullptr, AGRAPH, const_cast<char*>("size"), const_cast<char*>("8,6"));
         return gvContext();
     }();
     return gvc;

@@ -340,12 +340,13 @@ TEST_F(MeshFilter, TheDefaultPictureReturnsWhenTheServiceGoesAway) {
     EXPECT_TRUE(g.wait_frame([&](auto& fr) { return fr == initial; }, 4s * kSlow));
 }
 
-// A 20-node mesh, each node linked both ways to its next two neighbours, draws several times larger than the
-// decode buffer: it is decoded at a fraction of its size and reduced into the frame, never left undrawn.
+// A mesh whose text asks for a drawing several times larger than the decode buffer (here a 20-node mesh,
+// each node linked both ways to its next two neighbours, at its natural size) is decoded at a fraction of its
+// size and reduced into the frame, never left undrawn.
 TEST_F(MeshFilter, AMeshDrawnLargerThanTheDecodeBufferIsReducedIntoTheFrame) {
     use_recording_layout();
     auto ip = [](int i) { return "\"10.99.0." + std::to_string(i % 20 + 1) + "\""; };
-    std::string text = "digraph topology\n{\n";
+    std::string text = "digraph topology\n{\nsize=\"40,30\";\n";
     for (int i = 0; i < 20; ++i)
         for (int k = 1; k <= 2; ++k)
             text += ip(i) + " -> " + ip(i + k) + "[label=\"1.000\"];\n" + ip(i + k) + " -> " + ip(i) +

@@ -3,6 +3,7 @@
 #include "platform/graphviz/component.h"
 #include "platform/graphviz/layout_process.h"
 #include "platform/graphviz/worker_protocol.h"
+#include "platform/jpeg/jpeg.h"
 #include "tests/platform/dshow/test_support.h"
 
 #include <signal.h>
@@ -52,6 +53,34 @@ TEST(LayoutProcess, DrawsACaptureAndSurvivesTextThatIsNotAGraph) {
     ASSERT_EQ(process.draw(kHub, &jpeg, &message), LayoutResult::Ok) << message;
     EXPECT_EQ(process.worker_pid(), worker);
     EXPECT_EQ(process.starts(), 1u);
+}
+
+// A 20-node mesh, each node linked both ways to its next two neighbours with ETX labels, is drawn about
+// 3000 x 2100 at its natural size; the worker shrinks it into the mesh frame unless the text sets a size.
+TEST(LayoutProcess, ADrawingIsAtMostTheMeshFrameUnlessTheTextSetsItsSize) {
+    auto ip = [](int i) { return "\"10.99.0." + std::to_string(i % 20 + 1) + "\""; };
+    std::string edges;
+    for (int i = 0; i < 20; ++i)
+        for (int k = 1; k <= 2; ++k)
+            edges += ip(i) + " -> " + ip(i + k) + "[label=\"1.000\"];\n" + ip(i + k) + " -> " + ip(i) +
+                     "[label=\"1.234\"];\n";
+    LayoutProcess process(LAYOUT_WORKER);
+    auto drawn_size = [&](const std::string& text) {
+        std::string jpeg, message;
+        EXPECT_EQ(process.draw(text, &jpeg, &message), LayoutResult::Ok) << message;
+        kavro::jpeg::Info info;
+        EXPECT_EQ(kavro::jpeg::read_info({reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size()}, info),
+                  kavro::jpeg::Status::ok);
+        return std::pair{info.width, info.height};
+    };
+    const auto [w, h] = drawn_size("digraph topology\n{\n" + edges + "}\n");
+    EXPECT_LE(w, 768);
+    EXPECT_LE(h, 576);
+    EXPECT_TRUE(w >= 760 || h >= 570) << w << "x" << h << ": shrunk to fit, not further";
+    const auto [sw, sh] = drawn_size("digraph topology\n{\nsize=\"40,30\";\n" + edges + "}\n");
+    EXPECT_GT(sw, 2000) << sw << "x" << sh;
+    // A small graph keeps its natural size.
+    EXPECT_LT(drawn_size("digraph{a->b}").first, 200);
 }
 
 // A graph Graphviz needs seconds (and lots of memory) for.

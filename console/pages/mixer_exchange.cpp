@@ -32,10 +32,21 @@ std::vector<std::string> request_mixer_configs(const Ipv4Address& mixer, std::ui
     if (!udp.open_towards(port, dotted(mixer).c_str())) return {};
     static constexpr char kGetconf[] = "getconf";
     if (udp.send(kGetconf, 7) != 7) return {};
-    const long us = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(wait).count());
-    const int got = udp.receive(us / 1000000, us % 1000000);
-    if (got <= 0) return {};
-    return parse_getconf_answer(udp.buffer(), static_cast<std::size_t>(got));
+    // Only the mixer's answer counts: a datagram from any other sender within the wait is passed over.
+    const sockaddr_in mixer_peer = udp.peer();
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
+                                                                                 std::chrono::steady_clock::now());
+        if (left.count() <= 0) return {};
+        const long us = static_cast<long>(left.count());
+        const int got = udp.receive(us / 1000000, us % 1000000);
+        if (got <= 0) return {};
+        if (udp.peer().sin_addr.s_addr == mixer_peer.sin_addr.s_addr && udp.peer().sin_port == mixer_peer.sin_port)
+            return parse_getconf_answer(udp.buffer(), static_cast<std::size_t>(got));
+        std::fprintf(stderr, "getconf: an answer from a sender other than the mixer is ignored\n");
+        udp.set_peer(mixer_peer);
+    }
 }
 
 bool send_setconf(const Ipv4Address& mixer, std::uint16_t port, const std::string& name,

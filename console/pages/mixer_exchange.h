@@ -24,7 +24,8 @@ inline constexpr std::size_t kMaxConfigNameLength = 49; // longest name the list
 std::vector<std::string> parse_getconf_answer(const char* data, std::size_t size);
 
 // Sends "getconf" (7 bytes) to the mixer's control port and waits up to `wait` for one answer datagram. No
-// answer, or a socket that cannot be opened: an empty list.
+// answer from the mixer's address and port, or a socket that cannot be opened: an empty list. Datagrams from
+// other senders are ignored.
 std::vector<std::string> request_mixer_configs(const Ipv4Address& mixer, std::uint16_t port,
                                                std::chrono::milliseconds wait);
 

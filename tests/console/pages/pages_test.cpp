@@ -354,6 +354,25 @@ TEST(GetconfAnswer, NamesAsSentBoundedByWhatArrived) {
     EXPECT_TRUE(parse("").empty());
 }
 
+// Another sender answering first (a stale or hostile peer) neither fills the list nor ends the wait.
+TEST(GetconfAnswer, OnlyTheMixersAnswerCounts) {
+    for (const bool mixer_answers : {true, false}) {
+        UdpEndpoint mixer, impostor;
+        ASSERT_TRUE(mixer.open_bound(0, "127.0.0.1"));
+        ASSERT_TRUE(impostor.open_bound(0, "127.0.0.1"));
+        std::thread peer([&] {
+            if (mixer.receive(3, 0) <= 0) return;
+            impostor.set_peer(mixer.peer());
+            impostor.send("1 evil.xml", 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (mixer_answers) mixer.send("1 good.xml", 10);
+        });
+        const auto names = request_mixer_configs({127, 0, 0, 1}, mixer.local_port(), std::chrono::milliseconds(150));
+        peer.join();
+        EXPECT_EQ(names, mixer_answers ? std::vector<std::string>{"good.xml"} : std::vector<std::string>{});
+    }
+}
+
 TEST_F(PagesTest, MixerListComesFromGetconfAndTheChoiceGoesBackAsSetconf) {
     c.at(kMixerAddress).address = {127, 0, 0, 1};
     set_view(kViewRemoteMixer);

@@ -2,7 +2,6 @@
 
 #include "platform/ui/gdi.h"
 
-#include <cstring>
 #include <memory>
 
 namespace kavro::mixer {
@@ -30,17 +29,11 @@ HRESULT OverlayCallback::BufferCB(double, BYTE* buffer, LONG length) {
         state_.on = false;
     }
     if (!buffer || length < LONG(kWidth) * kHeight * 4 || !state_.bitmap) return 0;
-    // The frame's rows, top first, into an off-screen canvas; its black pixels are the transparent key.
-    auto canvas = std::make_shared<ui::Canvas>(kWidth, kHeight);
-    for (int y = 0; y < kHeight; ++y) {
-        const BYTE* row = buffer + std::size_t(y) * kWidth * 4;
-        for (int x = 0; x < kWidth; ++x) {
-            std::uint32_t p;
-            std::memcpy(&p, row + std::size_t(x) * 4, 4);
-            canvas->set_pixel(x, y, 0xFF000000u | (p & 0x00FFFFFFu));
-        }
-    }
-    ui::Dc dc(canvas);
+    // The frame's rows, top first, into the off-screen canvas kept from frame to frame; its black pixels are
+    // the transparent key.
+    if (!state_.canvas) state_.canvas = std::make_shared<ui::Canvas>(kWidth, kHeight);
+    state_.canvas->write_pixels(0, 0, buffer, kWidth, kHeight, std::size_t(kWidth) * 4);
+    ui::Dc dc(state_.canvas);
     VMR9AlphaBitmap ab{};
     ab.dwFlags = VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey;
     ab.hdc = &dc;

@@ -5,8 +5,10 @@
 #include "platform/com/com_ptr.h"
 #include "platform/dshow/grabber.h"
 #include "platform/dshow/vmr9/vmr9.h"
+#include "platform/ui/gdi.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace kavro::mixer {
@@ -18,6 +20,7 @@ struct OverlayState {
     bool on = true;                  // drawn at all
     ComPtr<IVMRMixerBitmap9> bitmap; // where it is drawn; null while there is no graph
     std::uint64_t frames_drawn = 0;
+    std::shared_ptr<ui::Canvas> canvas; // the picture handed over, reused from frame to frame
 };
 
 // The sample grabber's callback. Lives as long as the state it points to; reference counting does nothing.

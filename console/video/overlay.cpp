@@ -1,7 +1,5 @@
 #include "console/video/overlay.h"
 
-#include <cstring>
-
 namespace kavro::console {
 
 bool overlay_frame_alpha(OverlayState& state, float& alpha) {
@@ -40,15 +38,7 @@ HRESULT MyCallback::BufferCB(double, BYTE* buffer, LONG length) {
     if (!buffer || !bitmap_ || length < 0 || std::size_t(length) < kBytes) return 0;
 
     // The picture into the off-screen canvas, rows top first, as the device context shows it.
-    ui::Canvas& canvas = *canvas_;
-    for (int y = 0; y < kOverlayHeight; ++y) {
-        const BYTE* row = buffer + std::size_t(y) * kOverlayWidth * 4;
-        for (int x = 0; x < kOverlayWidth; ++x) {
-            std::uint32_t p;
-            std::memcpy(&p, row + 4 * x, 4);
-            canvas.set_pixel(x, y, 0xFF000000u | (p & 0x00FFFFFFu));
-        }
-    }
+    canvas_->write_pixels(0, 0, buffer, kOverlayWidth, kOverlayHeight, std::size_t(kOverlayWidth) * 4);
     ui::Dc dc(canvas_);
     VMR9AlphaBitmap ab{};
     ab.dwFlags = VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey;

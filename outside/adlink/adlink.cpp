@@ -112,6 +112,7 @@ HRESULT CAdlink::JoinFilterGraph(IFilterGraph* graph, const char* name) {
     if (!graph) {
         std::lock_guard g(m_mixerLock);
         m_mixer.reset();
+        m_mixerOutput.reset();
     }
     return S_OK;
 }
@@ -129,8 +130,11 @@ HRESULT CAdlink::Pause() {
                 filter->QueryInterface(IID_IVMRWindowlessControl9, mixer.put_void());
             }
         }
+        ComPtr<IMixerOutput> output;
+        if (mixer) mixer.as(IID_IMixerOutput, output);
         std::lock_guard g(m_mixerLock);
         m_mixer = std::move(mixer);
+        m_mixerOutput = std::move(output);
     }
     return CSource::Pause();
 }
@@ -139,15 +143,21 @@ HRESULT CAdlink::Stop() {
     const HRESULT hr = CSource::Stop(); // the pins' threads have ended
     std::lock_guard g(m_mixerLock);
     m_mixer.reset();
+    m_mixerOutput.reset();
     return hr;
 }
 
 bool CAdlink::MixerPicture(std::uint32_t* out) {
     ComPtr<IVMRWindowlessControl9> mixer;
+    ComPtr<IMixerOutput> output;
     {
         std::lock_guard g(m_mixerLock);
         mixer = m_mixer;
+        output = m_mixerOutput;
     }
+    // The mixer's output as its window shows it (a copy); a composition of its own only while it shows none.
+    if (output && output->CopyShownPicture(out, adlink::kWidth, adlink::kHeight, adlink::kWidth) == S_OK)
+        return true;
     BYTE* dib = nullptr;
     if (!mixer || FAILED(mixer->GetCurrentImage(&dib)) || !dib) return false;
     const bool ok = copy_dib(dib, out);

@@ -9,8 +9,9 @@
 // 1. the V4L2 device configured for it (environment variable KAVRO_ADLINK_INPUT1 .. KAVRO_ADLINK_INPUT8,
 //    numbered as operators count inputs, e.g. KAVRO_ADLINK_INPUT1=/dev/video0), or, while that device gives
 //    no picture, the test card saying "NO SIGNAL" and the device;
-// 2. input 8 (card 2, pin 3), which in the field is cabled back from the mixer's own output: the composition
-//    of the mixing renderer in the same graph (its current image, scaled to 768 x 576);
+// 2. input 8 (card 2, pin 3), which in the field is cabled back from the mixer's own output: the picture the
+//    mixing renderer in the same graph shows in its window (before it shows one: its current image), scaled
+//    to 768 x 576;
 // 3. the test card naming the card, the input and a running clock.
 // The picture adjustments of the input (IPictureAdjust) apply to whatever it shows; each one received is logged
 // on standard error as "Adlink card C: input N brightness|contrast|saturation|hue VALUE" (counted from 1).
@@ -106,7 +107,8 @@ public:
     int Card() const { return m_card.load(std::memory_order_relaxed); }
     adlink::Adjustments Adjustments(int input) const;
     const adlink::AdlinkOptions& Options() const { return m_options; }
-    // Copies the composition of the graph's mixing renderer into `out` (768 x 576); false when there is none.
+    // Copies the graph's mixing renderer's output into `out` (768 x 576): the picture its window shows, else
+    // its composition; false when there is none.
     bool MixerPicture(std::uint32_t* out);
 
 private:
@@ -119,4 +121,5 @@ private:
     std::array<adlink::Adjustments, adlink::kInputs> m_adjust{};
     std::mutex m_mixerLock; // guards m_mixer
     ComPtr<IVMRWindowlessControl9> m_mixer; // between Pause from stopped and Stop
+    ComPtr<IMixerOutput> m_mixerOutput;      // the same renderer's shown picture, when it offers it
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace kavro::ui {
@@ -33,6 +34,26 @@ std::uint32_t Canvas::pixel(int x, int y) const {
 void Canvas::set_pixel(int x, int y, std::uint32_t p) {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
     px_[std::size_t(y) * std::size_t(width_) + std::size_t(x)] = p;
+}
+
+void Canvas::write_pixels(int x, int y, const void* source, int width, int height, std::size_t stride) {
+    if (!source) return;
+    // The part of the block that lies on the canvas, in 64 bits so that no corner overflows.
+    const long long x0 = std::max<long long>(x, 0), y0 = std::max<long long>(y, 0);
+    const long long x1 = std::min<long long>(0LL + x + width, width_);
+    const long long y1 = std::min<long long>(0LL + y + height, height_);
+    if (x0 >= x1 || y0 >= y1) return;
+    const auto* src = static_cast<const std::uint8_t*>(source);
+    const std::size_t n = std::size_t(x1 - x0);
+    for (long long row = y0; row < y1; ++row) {
+        const std::uint8_t* in = src + std::size_t(row - y) * stride + std::size_t(x0 - x) * 4;
+        std::uint32_t* out = px_.data() + std::size_t(row) * std::size_t(width_) + std::size_t(x0);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint32_t p;
+            std::memcpy(&p, in + 4 * i, 4);
+            out[i] = 0xFF000000u | p;
+        }
+    }
 }
 
 Dc::Dc(std::shared_ptr<Canvas> canvas, std::function<void()> done)

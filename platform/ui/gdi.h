@@ -3,6 +3,7 @@
 // left..right-1 and top..bottom-1 (its outline inside that box, drawn with the pen; the inside with the brush).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,11 @@ public:
     std::uint32_t pixel(int x, int y) const; // 0 outside
     Colour colour(int x, int y) const { return from_pixel(pixel(x, y)); }
     void set_pixel(int x, int y, std::uint32_t p); // ignores points outside
+    // Copies a block of 32-bit pixels (bytes blue, green, red, unused; rows `stride` bytes apart, top first)
+    // with its top-left corner at (x, y), as set_pixel(x + i, y + j, 0xFF000000 | (p & 0xFFFFFF)) would for
+    // each: the unused byte is dropped, so black is always 0xFF000000 whatever the source carries. What falls
+    // outside the canvas is left out.
+    void write_pixels(int x, int y, const void* source, int width, int height, std::size_t stride);
     const std::vector<std::uint32_t>& pixels() const { return px_; }
 
 private:

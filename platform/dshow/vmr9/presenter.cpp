@@ -1,5 +1,6 @@
 #include "platform/dshow/vmr9/presenter.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace kavro::vmr9 {
@@ -100,7 +101,33 @@ bool Presenter::present(bool force) {
     picture_.resize(std::size_t(w) * std::size_t(h));
     const ImageView view{picture_.data(), w, h, std::size_t(w) * 4};
     mixer_.compose(view, viewport_for(source, destination, ref_w, ref_h));
+    shown_w_ = w;
+    shown_h_ = h;
     sink(window, view);
+    return true;
+}
+
+bool Presenter::shown_picture(std::uint32_t* out, int width, int height, std::size_t stride) {
+    if (!out || width <= 0 || height <= 0 || width > Compositor::max_dimension ||
+        height > Compositor::max_dimension || stride < std::size_t(width))
+        return false;
+    std::lock_guard present_lock(present_mutex_);
+    const int w = shown_w_, h = shown_h_;
+    if (w <= 0 || h <= 0) return false;
+    if (column_of_.size() != std::size_t(width) || column_source_ != w) {
+        column_source_ = w;
+        column_of_.resize(std::size_t(width));
+        for (int x = 0; x < width; ++x) column_of_[std::size_t(x)] = int(std::int64_t(x) * w / width);
+    }
+    for (int y = 0; y < height; ++y) {
+        const std::uint32_t* row = picture_.data() + std::size_t(std::int64_t(y) * h / height) * std::size_t(w);
+        std::uint32_t* dst = out + std::size_t(y) * stride;
+        if (w == width) {
+            std::memcpy(dst, row, std::size_t(width) * 4);
+            continue;
+        }
+        for (int x = 0; x < width; ++x) dst[x] = row[column_of_[std::size_t(x)]];
+    }
     return true;
 }
 

@@ -45,6 +45,11 @@ public:
     // the rows. False while the native size is unknown.
     bool current_image(std::vector<std::uint8_t>& dib);
 
+    // The picture last handed to the sink, scaled (nearest pixel) to width x height, 32-bit rows top first,
+    // `stride` pixels apart, into `out`. What a display output cabled back into a capture input carries; no
+    // composition of its own. False while no picture has been shown, or for an unusable target.
+    bool shown_picture(std::uint32_t* out, int width, int height, std::size_t stride);
+
 private:
     Viewport viewport_for(const PixelRect& source, const PixelRect& destination, int ref_w, int ref_h) const;
 
@@ -59,6 +64,9 @@ private:
 
     std::mutex present_mutex_; // one picture at a time; owns the buffer
     std::vector<std::uint32_t> picture_;
+    int shown_w_ = 0, shown_h_ = 0; // size of the picture last handed to the sink (0: none yet)
+    std::vector<int> column_of_;     // shown_picture's column map from a picture column_source_ wide
+    int column_source_ = 0;
 };
 
 } // namespace kavro::vmr9

@@ -123,6 +123,20 @@ protected:
     ~IMixerCounts() = default;
 };
 
+// The renderer's output as its window shows it (an interface of this platform only), for a capture input
+// cabled back from the mixer's video output: the picture last shown, scaled (nearest pixel) to width x height,
+// 32-bit rows top first `stride` pixels apart, copied into the caller's buffer. Costs a copy, never a
+// composition. S_FALSE (nothing written) while no picture has been shown; E_INVALIDARG for a bad target.
+inline constexpr IID IID_IMixerOutput = make_guid("159EADE2-3A58-4EAD-802E-B392D9945895");
+
+struct IMixerOutput : IUnknown {
+    virtual HRESULT CopyShownPicture(std::uint32_t* pixels, std::int32_t width, std::int32_t height,
+                                     std::int32_t stride) = 0; // 3
+
+protected:
+    ~IMixerOutput() = default;
+};
+
 namespace kavro::vmr9 {
 
 // The renderer composes at most one picture per period: 25 a second, the rate of the cameras and of the

@@ -217,7 +217,8 @@ class CVmr9 final : public CBaseFilter,
                     public IVMRWindowlessControl9,
                     public IVMRMixerControl9,
                     public IVMRMixerBitmap9,
-                    public IMixerCounts {
+                    public IMixerCounts,
+                    public IMixerOutput {
 public:
     CVmr9(IUnknown* outer, HRESULT* phr)
         : CBaseFilter("video mixing renderer 9", outer, &m_lock, CLSID_VideoMixingRenderer9, phr),
@@ -237,6 +238,7 @@ public:
         if (riid == IID_IVMRMixerControl9) return GetInterface(static_cast<IVMRMixerControl9*>(this), object);
         if (riid == IID_IVMRMixerBitmap9) return GetInterface(static_cast<IVMRMixerBitmap9*>(this), object);
         if (riid == IID_IMixerCounts) return GetInterface(static_cast<IMixerCounts*>(this), object);
+        if (riid == IID_IMixerOutput) return GetInterface(static_cast<IMixerOutput*>(this), object);
         return CBaseFilter::NonDelegatingQueryInterface(riid, object);
     }
 
@@ -398,6 +400,16 @@ public:
         *converted = c.converted;
         *compositions = c.compositions;
         return S_OK;
+    }
+
+    // IMixerOutput
+    HRESULT CopyShownPicture(std::uint32_t* pixels, std::int32_t width, std::int32_t height,
+                             std::int32_t stride) override {
+        if (!pixels) return E_POINTER;
+        if (width <= 0 || height <= 0 || stride < width || width > Compositor::max_dimension ||
+            height > Compositor::max_dimension)
+            return E_INVALIDARG;
+        return presenter_.shown_picture(pixels, width, height, std::size_t(stride)) ? S_OK : S_FALSE;
     }
 
 private:

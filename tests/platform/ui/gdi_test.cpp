@@ -109,4 +109,36 @@ TEST(Gdi, WindowCanvasFollowsTheWindowSizeAndTellsObservers) {
     EXPECT_FALSE(get_dc(pad));
 }
 
+// The bulk write must leave exactly what the pixel-by-pixel copy leaves, wherever the block lies: partly off
+// every edge, off the canvas, empty. The unused byte is dropped, so black with garbage in it is the key's black.
+TEST(Gdi, BulkWriteMatchesThePixelByPixelCopyClippedAtEveryEdge) {
+    constexpr int bw = 7, bh = 5, pad = 3; // rows `pad` pixels longer than the block
+    std::vector<std::uint32_t> block(std::size_t(bw + pad) * bh);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = std::uint32_t(i * 0x9E3779B9u);
+    block[0] = 0x5A000000u; // black, unused byte set
+    block[std::size_t(bw + pad) * 2 + 3] = 0xFF000000u;
+    const std::size_t stride = std::size_t(bw + pad) * 4;
+    const Point places[] = {{0, 0},  {-3, -2}, {8, 6},  {-3, 6},  {8, -2}, {2, 3},
+                            {-7, 0}, {10, 0},  {0, -5}, {0, 8},   {-100, -100}};
+    for (const Point at : places) {
+        Canvas bulk(10, 8), each(10, 8);
+        bulk.write_pixels(at.x, at.y, block.data(), bw, bh, stride);
+        for (int y = 0; y < bh; ++y)
+            for (int x = 0; x < bw; ++x)
+                each.set_pixel(at.x + x, at.y + y,
+                               0xFF000000u | (block[std::size_t(y) * (bw + pad) + std::size_t(x)] & 0xFFFFFFu));
+        EXPECT_EQ(bulk.pixels(), each.pixels()) << at.x << "," << at.y;
+    }
+    Canvas c(10, 8);
+    c.write_pixels(0, 0, block.data(), bw, bh, stride);
+    EXPECT_EQ(c.pixel(0, 0), 0xFF000000u);
+    EXPECT_EQ(c.pixel(3, 2), 0xFF000000u);
+    EXPECT_EQ(c.pixel(bw, 0), 0xFFFFFFFFu); // the row's padding is not copied
+    c.write_pixels(1, 1, block.data(), 0, bh, stride);
+    c.write_pixels(1, 1, block.data(), -4, bh, stride);
+    c.write_pixels(1, 1, nullptr, bw, bh, stride);
+    c.write_pixels(0x7FFFFFF0, 0x7FFFFFF0, block.data(), bw, bh, stride); // no overflow at the far corner
+    EXPECT_EQ(c.pixel(1, 1), 0xFF000000u | (block[std::size_t(bw + pad) + 1] & 0xFFFFFFu));
+}
+
 } // namespace

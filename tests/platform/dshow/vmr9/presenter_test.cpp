@@ -158,3 +158,28 @@ TEST(Vmr9Presenter, CurrentImageIsABottomUpBitmapAtNativeSize) {
     EXPECT_EQ(u32(4), 100u);
     EXPECT_EQ(u32(8), 50u);
 }
+
+TEST(Vmr9Presenter, ShownPictureIsTheLastPictureShownScaledToTheAskedSize) {
+    Presenter p(3);
+    two_halves(p);
+    std::vector<std::uint32_t> out(std::size_t(50) * 10, 0x12345678u);
+    EXPECT_FALSE(p.shown_picture(out.data(), 40, 10, 50)); // nothing shown yet
+    Shown s;
+    p.set_sink(recorder(s));
+    const PixelRect dest{0, 0, 30, 20};
+    p.set_video_position(nullptr, &dest);
+    ASSERT_TRUE(p.present());
+    // Changes after the picture are not in it: it is what the window shows, not a new composition.
+    p.mixer().set_output_rect(1, {0, 0, 1, 1});
+    EXPECT_FALSE(p.shown_picture(out.data(), 40, 10, 39)); // rows overlap
+    EXPECT_FALSE(p.shown_picture(nullptr, 40, 10, 50));
+    ASSERT_TRUE(p.shown_picture(out.data(), 40, 10, 50)); // 30x20 widened and halved, rows 50 pixels apart
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(out[std::size_t(y) * 50 + std::size_t(x)] & 0xffffff, s.at(x * 30 / 40, y * 20 / 10))
+                << x << "," << y;
+        EXPECT_EQ(out[std::size_t(y) * 50 + 45], 0x12345678u); // the padding of each row is left alone
+    }
+    EXPECT_EQ(out[0] & 0xffffff, 0xff0000u);
+    EXPECT_EQ(out[39] & 0xffffff, 0x0000ffu);
+}

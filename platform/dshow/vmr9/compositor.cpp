@@ -255,6 +255,8 @@ bool Compositor::uniform(const FrameView& in, std::size_t stride, std::size_t ro
         v0 &= 0xffffffu;
         for (int y = 0; y < h; ++y) {
             const std::uint8_t* row = base + stride * std::size_t(y);
+            // A row equal to the first, which is known uniform, needs no pixel-by-pixel look.
+            if (y > 0 && std::memcmp(row, base, row_bytes) == 0) continue;
             std::uint32_t diff = 0;
             for (int x = 0; x < w; ++x) {
                 std::uint32_t v;
@@ -269,16 +271,13 @@ bool Compositor::uniform(const FrameView& in, std::size_t stride, std::size_t ro
     case PixelFormat::rgb565: {
         std::uint16_t v0;
         std::memcpy(&v0, base, 2);
-        for (int y = 0; y < h; ++y) {
-            const std::uint8_t* row = base + stride * std::size_t(y);
-            std::uint16_t diff = 0;
-            for (int x = 0; x < w; ++x) {
-                std::uint16_t v;
-                std::memcpy(&v, row + 2 * x, 2);
-                diff |= std::uint16_t(v ^ v0);
-            }
-            if (diff) return false;
+        for (int x = 1; x < w; ++x) {
+            std::uint16_t v;
+            std::memcpy(&v, base + 2 * x, 2);
+            if (v != v0) return false;
         }
+        for (int y = 1; y < h; ++y)
+            if (std::memcmp(base + stride * std::size_t(y), base, row_bytes) != 0) return false;
         colour = expand565(v0);
         return true;
     }

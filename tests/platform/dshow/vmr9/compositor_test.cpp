@@ -110,6 +110,39 @@ TEST(Vmr9Compositor, SourceLayoutsAtNativeSize) {
     }
 }
 
+// A frame that differs from its first pixel in one place only, anywhere, is a picture and not a fill: the
+// uniform-picture check looks at every row. The unused byte of 32-bit pixels never counts.
+TEST(Vmr9Compositor, OnePixelOffAnywhereIsNotAUniformFrame) {
+    const PixelFormat formats[] = {PixelFormat::rgb32, PixelFormat::rgb24, PixelFormat::rgb565};
+    const int places[][2] = {{31, 23}, {0, 23}, {17, 11}, {31, 0}};
+    for (PixelFormat f : formats)
+        for (const auto& at : places) {
+            SCOPED_TRACE(testing::Message() << "bits " << bits_per_pixel(f) << " at " << at[0] << "," << at[1]);
+            const Bitmap b = make_bitmap(f, 32, 24, false, [&](int x, int y) {
+                return x == at[0] && y == at[1] ? white : green;
+            });
+            Compositor mixer(1);
+            ASSERT_EQ(mixer.submit(0, b.view()), Status::ok);
+            Target t(32, 24);
+            mixer.compose(t.view());
+            EXPECT_EQ(t.at(at[0], at[1]), white);
+            EXPECT_EQ(t.at(at[0] == 0 ? 1 : 0, at[1]), green);
+        }
+    // 32-bit rows alike but for the unused byte are one colour; a real difference in a later row still counts.
+    Bitmap b = solid(blue, 8, 4);
+    for (int y = 1; y < 4; ++y) b.bytes[std::size_t(y) * 32 + 3] = std::uint8_t(y * 40);
+    Compositor mixer(1);
+    ASSERT_EQ(mixer.submit(0, b.view()), Status::ok);
+    Target t(8, 4);
+    mixer.compose(t.view());
+    for (int y = 0; y < 4; ++y) EXPECT_EQ(t.at(0, y), blue);
+    b.bytes[3 * 32 + 4 * 7 + 1] = 0x80; // green of the last pixel
+    ASSERT_EQ(mixer.submit(0, b.view()), Status::ok);
+    mixer.compose(t.view());
+    EXPECT_EQ(t.at(7, 3), 0x0080ffu);
+    EXPECT_EQ(t.at(6, 3), blue);
+}
+
 // 5-6-5 expands each channel to the full 0..255 range: full scale stays full scale, steps are 255/31 and 255/63.
 TEST(Vmr9Compositor, Rgb565ChannelExpansion) {
     std::vector<std::uint8_t> words;

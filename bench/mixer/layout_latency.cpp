@@ -1,7 +1,7 @@
 // Time from a layout datagram to the changed picture: the mixer's whole graph (every registered stand-in, no
 // network camera configured), its five control threads on free loopback ports, and the renderer's pictures
-// taken where the window would get them. Each change moves stream 1 (capture input 1, the only stream shown,
-// opaque) between the top-left and the bottom-right quarter of the picture; the time runs from just before
+// taken where the window would get them. Each change moves stream 1 (capture input 1, opaque) between the
+// top-left and the bottom-right quarter of the picture, the ten other streams staying in the other quarters; the time runs from just before
 // the datagram is sent to the first picture handed to the window that shows the stream at its new place and
 // no longer at the old one. It includes the listener's wake-up, the graph change under the graph lock, the
 // wait for the next picture tick (25 a second) and the composition; not the window system's own painting.
@@ -89,10 +89,16 @@ struct Watch {
     }
 };
 
-// Stream 1 opaque in one quarter, every other stream hidden, the overlay off.
+// Stream 1 opaque in one quarter; the ten others at alpha 0.8 in two rows of small cells in the other two
+// quarters (so each picture composes all eleven); the overlay off.
 std::string layout(int quarter) {
     std::string text = quarter == 0 ? "0 0 0.5 0.5 1" : "0.5 0.5 1 1 1";
-    for (int k = 1; k < kMixerStreams; ++k) text += " 0 0 0 0 0";
+    char cell[64];
+    for (int k = 0; k < kMixerStreams - 1; ++k) {
+        const double left = (k < 5 ? 0.5 : 0.0) + 0.1 * (k % 5), top = k < 5 ? 0.0 : 0.5;
+        std::snprintf(cell, sizeof cell, " %.1f %.1f %.1f %.1f 0.8", left, top, left + 0.1, top + 0.5);
+        text += cell;
+    }
     return text + " 0";
 }
 
@@ -169,7 +175,7 @@ int main(int argc, char** argv) {
         const std::string text = layout(quarter);
         sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     };
-    // The first layout disconnects the hidden streams: wait for it to settle before timing anything.
+    // The first layout connects every stream: wait for it to settle before timing anything.
     send_layout(0);
     {
         std::unique_lock g(watch.lock);

@@ -324,17 +324,23 @@ public:
     // IVMRMixerControl9
     HRESULT SetAlpha(DWORD stream, float alpha) override {
         if (!valid_stream(stream)) return E_INVALIDARG;
-        return presenter_.mixer().set_alpha(int(stream), alpha) == Status::ok ? S_OK : E_INVALIDARG;
+        if (presenter_.mixer().set_alpha(int(stream), alpha) != Status::ok) return E_INVALIDARG;
+        placement_changed();
+        return S_OK;
     }
     HRESULT SetZOrder(DWORD stream, DWORD z) override {
         if (!valid_stream(stream)) return E_INVALIDARG;
-        return presenter_.mixer().set_z_order(int(stream), z) == Status::ok ? S_OK : E_INVALIDARG;
+        if (presenter_.mixer().set_z_order(int(stream), z) != Status::ok) return E_INVALIDARG;
+        placement_changed();
+        return S_OK;
     }
     HRESULT SetOutputRect(DWORD stream, const VMR9NormalizedRect* rect) override {
         if (!rect) return E_POINTER;
         if (!valid_stream(stream)) return E_INVALIDARG;
         const NormalizedRect r{rect->left, rect->top, rect->right, rect->bottom};
-        return presenter_.mixer().set_output_rect(int(stream), r) == Status::ok ? S_OK : E_INVALIDARG;
+        if (presenter_.mixer().set_output_rect(int(stream), r) != Status::ok) return E_INVALIDARG;
+        placement_changed();
+        return S_OK;
     }
     HRESULT SetMixingPrefs(DWORD prefs) override {
         prefs_.store(prefs, std::memory_order_relaxed);
@@ -456,25 +462,49 @@ private:
         if (t.joinable()) t.join();
     }
 
+    // A placement changed (output rectangle, alpha, layer): the display shows it without waiting for the
+    // next tick, once the burst of changes that makes up one layout has settled.
+    void placement_changed() {
+        std::lock_guard lock(display_mutex_);
+        placement_at_ = display_clock();
+        ++placement_changes_;
+        display_cv_.notify_all();
+    }
+
+    static REFERENCE_TIME display_clock() {
+        using namespace std::chrono;
+        return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count() / 100;
+    }
+
     // Composes shortly after each picture tick (every second display tick of the inputs, when those holding
     // untimed samples have handed theirs over), and only when something changed. A picture that was late
     // (a busy machine) is followed by the next one at once; more than a whole period behind, the missed ticks
-    // are dropped rather than composed in a burst.
+    // are dropped rather than composed in a burst. A placement change is composed 2 ms after the last change
+    // of its burst when that comes before the tick (an extra picture; the tick keeps its rhythm).
     void display_loop() {
         using namespace std::chrono;
-        auto now = [] { return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count() / 100; };
         constexpr REFERENCE_TIME period = picture_period, settle = UNITS / 500; // tick + 2 ms
-        REFERENCE_TIME tick = now() / period * period + period;
+        REFERENCE_TIME tick = display_clock() / period * period + period;
+        std::uint64_t shown_changes = 0;
         std::unique_lock lock(display_mutex_);
+        shown_changes = placement_changes_;
         while (!stop_) {
-            const REFERENCE_TIME wait = tick + settle - now();
-            if (wait > 0 && display_cv_.wait_for(lock, nanoseconds(wait * 100), [this] { return stop_; })) break;
+            const bool early = placement_changes_ != shown_changes && placement_at_ < tick;
+            const REFERENCE_TIME due = early ? placement_at_ + settle : tick + settle;
+            const REFERENCE_TIME wait = due - display_clock();
+            const std::uint64_t seen = placement_changes_;
+            // A stop ends the loop; a further change moves the due time: look again.
+            if (wait > 0 && display_cv_.wait_for(lock, nanoseconds(wait * 100),
+                                                 [&] { return stop_ || placement_changes_ != seen; }))
+                continue;
             if (stop_) break;
+            shown_changes = placement_changes_;
             lock.unlock();
             presenter_.present();
             lock.lock();
+            if (early) continue;
             tick += period;
-            const REFERENCE_TIME t = now();
+            const REFERENCE_TIME t = display_clock();
             if (t - tick > period) tick = t / period * period;
         }
     }
@@ -490,6 +520,8 @@ private:
     std::condition_variable display_cv_;
     std::thread display_;
     bool stop_ = false;
+    REFERENCE_TIME placement_at_ = 0;     // when the last placement change came (under display_mutex_)
+    std::uint64_t placement_changes_ = 0; // placement changes so far (under display_mutex_)
 };
 
 } // namespace

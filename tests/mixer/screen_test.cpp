@@ -51,8 +51,8 @@ void end(pid_t& pid) {
     pid = -1;
 }
 
-// Polls check every 50 ms for up to `seconds` (slow starts on a loaded machine).
-bool eventually(const std::function<bool()>& check, int seconds = 20) {
+// Polls check every 50 ms for up to `seconds` (slow starts under the sanitizers on a loaded machine).
+bool eventually(const std::function<bool()>& check, int seconds = 30) {
     for (int i = 0; i < seconds * 20; ++i) {
         if (check()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

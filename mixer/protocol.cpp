@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <limits>
 #include <system_error>
 
@@ -58,19 +57,21 @@ bool acceptable_name(std::string_view name) {
 
 void choose_configuration(MixerState& s, std::string_view name) {
     if (!acceptable_name(name)) {
-        std::cerr << "Talvor: setconf refused: \"" << name << "\" is not a file name of the configs folder\n";
+        s.refusals.write("Talvor: setconf refused: \"%.*s\" is not a file name of the configs folder", int(name.size()),
+                         name.data());
         return;
     }
     const std::filesystem::path dir = std::filesystem::path(s.configs_dir);
     const std::filesystem::path from = dir / std::string(name);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(from, ec)) {
-        std::cerr << "Talvor: setconf: no configuration \"" << name << "\"\n";
+        s.refusals.write("Talvor: setconf: no configuration \"%.*s\"", int(name.size()), name.data());
         return;
     }
     if (name == kPendingName) return; // already pending
     if (!sys::copy_file(from, dir / kPendingName, false, ec))
-        std::cerr << "Talvor: setconf: \"" << name << "\" could not be copied: " << ec.message() << "\n";
+        s.refusals.write("Talvor: setconf: \"%.*s\" could not be copied: %s", int(name.size()), name.data(),
+                         ec.message().c_str());
 }
 
 } // namespace

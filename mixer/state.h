@@ -21,6 +21,7 @@
 #include "platform/dshow/vmr9/vmr9.h"
 #include "platform/sys/system.h"
 #include "platform/ui/ui.h"
+#include "util/log_limit.h"
 
 #include <atomic>
 #include <cstdint>
@@ -69,6 +70,7 @@ struct MixerState {
     std::string graph_file = "C:\\MyGraph.grf";
     Ports ports;
     sys::Shutdown* shutdown = nullptr; // the machine's shutdown (a recording double in tests)
+    LogLimit refusals;               // lines about refused datagrams, from every listener thread
 
     std::mutex graph_lock;
     MixerLayout layout;              // positions and alphas of streams 1..11 (index stream - 1), sensor name

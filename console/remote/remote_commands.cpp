@@ -1,9 +1,9 @@
 #include "console/remote/remote_commands.h"
 
+#include "util/log_limit.h"
 #include "util/text_split.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace kavro::console {
 
@@ -23,16 +23,14 @@ void read_pane(const TextTokens& t, std::size_t first, CompositePane& p) {
     p.z = t.as_int(first + 5);
 }
 
-RemoteCommand layout(const TextTokens& t, RemoteCommandTarget& target) {
+RemoteCommand layout(const TextTokens& t, RemoteCommandTarget& target, LogLimit& log) {
     if (t.count() < kLayoutTokens) {
-        std::fprintf(stderr, "InterfaceKAVRO: layout message of %zu tokens ignored (74 needed)\n", t.count());
+        log.write("InterfaceKAVRO: layout message of %zu tokens ignored (74 needed)", t.count());
         return RemoteCommand::refused;
     }
     const float overlay_alpha = t.as_float(73);
     if (overlay_alpha != 0.0f && t.count() < kLayoutWithSensorTokens) {
-        std::fprintf(stderr,
-                     "InterfaceKAVRO: layout message of %zu tokens with an overlay ignored (122 needed)\n",
-                     t.count());
+        log.write("InterfaceKAVRO: layout message of %zu tokens with an overlay ignored (122 needed)", t.count());
         return RemoteCommand::refused;
     }
     CompositePane panes[kConsolePanes];
@@ -44,7 +42,7 @@ RemoteCommand layout(const TextTokens& t, RemoteCommandTarget& target) {
         usable = usable && std::isfinite(p.left) && std::isfinite(p.top) && std::isfinite(p.right) &&
                  std::isfinite(p.bottom) && std::isfinite(p.alpha) && p.alpha >= 0.0f && p.alpha <= 1.0f;
     if (!usable) {
-        std::fprintf(stderr, "InterfaceKAVRO: layout message ignored (a value is not a number, or an alpha outside 0..1)\n");
+        log.write("InterfaceKAVRO: layout message ignored (a value is not a number, or an alpha outside 0..1)");
         return RemoteCommand::refused;
     }
     std::int32_t sensor[4][12] = {};
@@ -55,10 +53,10 @@ RemoteCommand layout(const TextTokens& t, RemoteCommandTarget& target) {
     return RemoteCommand::layout;
 }
 
-RemoteCommand adjust(const TextTokens& t, RemoteCommandTarget& target) {
+RemoteCommand adjust(const TextTokens& t, RemoteCommandTarget& target, LogLimit& log) {
     const std::int32_t input = t.as_int(1);
     if (t.count() < kAdjustTokens || input < 1 || input > kCardInputs) {
-        std::fprintf(stderr, "InterfaceKAVRO: picture adjustment ignored (input 1..8 and four values needed)\n");
+        log.write("InterfaceKAVRO: picture adjustment ignored (input 1..8 and four values needed)");
         return RemoteCommand::refused;
     }
     const std::int32_t values[4] = {t.as_int(2), t.as_int(3), t.as_int(4), t.as_int(5)};
@@ -66,11 +64,11 @@ RemoteCommand adjust(const TextTokens& t, RemoteCommandTarget& target) {
     return RemoteCommand::adjust;
 }
 
-RemoteCommand save(const TextTokens& t, RemoteCommandTarget& target) {
+RemoteCommand save(const TextTokens& t, RemoteCommandTarget& target, LogLimit& log) {
     const std::string name = remote_save_name(t.token(1));
     if (!is_plain_file_name(name, kMaxLayoutFileName)) {
-        std::fprintf(stderr, "InterfaceKAVRO: save name refused: not a plain file name of at most %zu characters\n",
-                     kMaxLayoutFileName);
+        log.write("InterfaceKAVRO: save name refused: not a plain file name of at most %zu characters",
+                  kMaxLayoutFileName);
         return RemoteCommand::refused;
     }
     target.save(name);
@@ -87,12 +85,12 @@ std::string remote_save_name(std::string_view token) {
     return std::string(token);
 }
 
-RemoteCommand handle_remote_datagram(const char* data, std::size_t size, RemoteCommandTarget& target) {
+RemoteCommand handle_remote_datagram(const char* data, std::size_t size, RemoteCommandTarget& target, LogLimit& log) {
     const TextTokens t(data, size);
     switch (t.as_int(0)) {
-    case 1: return save(t, target);
-    case 2: return layout(t, target);
-    case 3: return adjust(t, target);
+    case 1: return save(t, target, log);
+    case 2: return layout(t, target, log);
+    case 3: return adjust(t, target, log);
     case -2: target.shut_down(); return RemoteCommand::shut_down;
     case -1: target.close(); return RemoteCommand::close;
     default: return RemoteCommand::ignored;

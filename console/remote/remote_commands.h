@@ -15,6 +15,7 @@
 #pragma once
 
 #include "config_files/config_files.h"
+#include "util/log_limit.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,8 +44,8 @@ public:
 enum class RemoteCommand { ignored, refused, save, layout, adjust, shut_down, close };
 
 // Reads one datagram (at most `size` bytes; the text ends at a NUL byte) and runs its command on `target`.
-// Never reads past the datagram. Answers what it did.
-RemoteCommand handle_remote_datagram(const char* data, std::size_t size, RemoteCommandTarget& target);
+// Never reads past the datagram. Answers what it did; a refusal is written to `log`.
+RemoteCommand handle_remote_datagram(const char* data, std::size_t size, RemoteCommandTarget& target, LogLimit& log);
 
 // The save name of a datagram's second token: a trailing line end (CR, LF) is dropped, as are the blanks
 // that end the token. Empty when the name holds any other control character.

@@ -40,7 +40,7 @@ void RemoteControlListener::run() {
     while (!ending()) {
         const int n = endpoint.receive(1, 0);
         if (n <= 0 || ending()) continue;
-        handle_remote_datagram(endpoint.buffer(), std::size_t(n), target_);
+        handle_remote_datagram(endpoint.buffer(), std::size_t(n), target_, refusals_);
         handled_.fetch_add(1, std::memory_order_release);  // what the command did is seen with the count
     }
     endpoint.close();

@@ -32,6 +32,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> bound_{-1};  // -1 not yet, 0 failed, else the port
     std::atomic<long> handled_{0};
+    LogLimit refusals_;  // the listener thread's lines about refused datagrams
     std::thread thread_;
 };
 

@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char* copy = static_cast<char*>(std::malloc(size ? size : 1));
     if (size) std::memcpy(copy, data, size);
     Checker checker;
-    kavro::console::handle_remote_datagram(copy, size, checker);
+    static kavro::LogLimit log;
+    kavro::console::handle_remote_datagram(copy, size, checker, log);
     std::free(copy);
     return 0;
 }

@@ -37,7 +37,8 @@ struct Recorder : RemoteCommandTarget {
     void close() override { ++closes; }
 };
 
-RemoteCommand run(const std::string& text, Recorder& r) { return handle_remote_datagram(text.data(), text.size(), r); }
+kavro::LogLimit g_log;
+RemoteCommand run(const std::string& text, Recorder& r) { return handle_remote_datagram(text.data(), text.size(), r, g_log); }
 
 // A layout message of `count` tokens: token i is the number i, but the pane alphas are 0.5 and tokens 25..48
 // text nobody reads; token 73 is the overlay alpha. `change` replaces one token.
@@ -109,7 +110,7 @@ TEST(RemoteCommands, SaveNamesArePlainFileNamesAndLoseATrailingLineEnd) {
     EXPECT_EQ(r.saves.size(), 4u);
     // The name ends at a NUL byte like the text.
     const char with_nul[] = "1 one.xml\0two";
-    EXPECT_EQ(handle_remote_datagram(with_nul, sizeof with_nul - 1, r), RemoteCommand::save);
+    EXPECT_EQ(handle_remote_datagram(with_nul, sizeof with_nul - 1, r, g_log), RemoteCommand::save);
     EXPECT_EQ(r.saves.back(), "one.xml");
 }
 

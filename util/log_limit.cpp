@@ -1,0 +1,36 @@
+#include "util/log_limit.h"
+
+#include <cstdarg>
+
+namespace kavro {
+
+LogLimit::LogLimit(int per_second, std::FILE* out) : m_perSecond(per_second), m_out(out) {}
+
+void LogLimit::write(Clock::time_point now, const char* format, ...) {
+    std::lock_guard g(m_lock);
+    if (m_inWindow == 0 || now - m_windowStart >= std::chrono::seconds(1)) {
+        m_windowStart = now;
+        m_inWindow = 0;
+    }
+    if (m_inWindow >= m_perSecond) {
+        ++m_held;
+        return;
+    }
+    ++m_inWindow;
+    std::FILE* out = m_out ? m_out : stderr;
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+    if (m_held > 0) std::fprintf(out, " (%lu similar lines held back before this one)", m_held);
+    std::fputc('\n', out);
+    std::fflush(out);
+    m_held = 0;
+}
+
+unsigned long LogLimit::held() const {
+    std::lock_guard g(m_lock);
+    return m_held;
+}
+
+} // namespace kavro

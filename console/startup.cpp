@@ -89,6 +89,7 @@ int run_console(ConsoleApp& app, ConsoleSystem& system, const StartupHooks& hook
     ModelControls& controls = *proc.controls();
     ui::show_window(window, ui::SW_SHOWMAXIMIZED);
     ui::update_window(window);
+    app.subsystems.pages->show_home_page();
     if (FAILED(app.subsystems.video->build())) {
         abandon_window(app, window);
         return 0;

@@ -71,6 +71,25 @@ PagesSubsystem::PagesSubsystem(ConsoleApp& app, std::shared_ptr<std::atomic<int>
 
 std::string PagesSubsystem::map_url() const { return "file://" + sys::local_path(options_.map_page).string(); }
 
+std::string PagesSubsystem::home_url() const {
+    std::string url = "file://" + sys::local_path(options_.home_page).string();
+    if (!app_.controls) return url;
+    Controls& c = *app_.controls;
+    char separator = '?';
+    for (int robot = 1; robot <= 4; ++robot) {
+        const Ipv4Address a = c.address(robot_address(robot));
+        if (a == Ipv4Address{}) continue;
+        url += separator + ("robot" + std::to_string(robot)) + '=' + dotted(a) + ':' +
+               std::to_string(c.number(robot_config_edit(robot)));
+        separator = '&';
+    }
+    return url + separator + "editor=" + std::to_string(c.number(kWebPortEdit));
+}
+
+void PagesSubsystem::show_home_page() {
+    if (app_.controls) app_.controls->web_navigate(kPaneWeb, home_url());
+}
+
 Ipv4Address PagesSubsystem::node_address(int index) const {
     const auto it = app_.window.node_addresses.find(index);
     return it == app_.window.node_addresses.end() ? Ipv4Address{} : it->second;

@@ -20,6 +20,8 @@ struct PagesOptions {
     // Folders as the system names them; they lie under this machine's drive C (platform/sys/paths.h).
     std::string snapshot_folder = "C:/Program Files/KAVRO/Map/snapshot/";
     std::string map_page = "C:/Program Files/KAVRO/Map/indexMap.html";
+    // The robot maker's home page the web pane opens with: a page shipped beside the map page.
+    std::string home_page = "C:/Program Files/KAVRO/Map/home.html";
     std::string configs_dir = "./configs/";
     std::uint16_t mixer_port = 11000;
     std::chrono::milliseconds getconf_wait{150};
@@ -42,6 +44,7 @@ public:
     PagesSubsystem(ConsoleApp& app, std::shared_ptr<std::atomic<int>> new_snapshots, PagesOptions options = {});
 
     void archive_old_snapshots() override;
+    void show_home_page() override;
     void take_snapshot() override;
     void navigate_map() override;
     void show_robot_page() override;
@@ -56,6 +59,9 @@ public:
 
     // The address the map page has in the web pane ("file://" and the page's path on this machine).
     std::string map_url() const;
+    // The home page's address: its path on this machine with the window's robot pages ("robotN=address:port",
+    // robots without an address left out) and the video source page's port ("editor=port") as its query.
+    std::string home_url() const;
     // The list last shown in the configuration list.
     const std::vector<std::string>& shown_configs() const { return shown_; }
 

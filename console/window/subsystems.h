@@ -130,6 +130,8 @@ class Pages {
 public:
     virtual ~Pages() = default;
     virtual void archive_old_snapshots() {}
+    // Brings the browser to the station's home page (at start, before the video is built).
+    virtual void show_home_page() {}
     // On success the snapshot shows the map: navigate_map() and show_page_view() of the operator window.
     virtual void take_snapshot() {}
     // Brings the browser to the map page unless it already shows it (the view change is the window's).

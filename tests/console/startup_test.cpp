@@ -109,9 +109,9 @@ TEST_F(StartupTest, StartsInOrderRunsTheLoopAndReleasesDevices) {
     EXPECT_EQ(run_console(app_, system_, hooks), 0);
     EXPECT_TRUE(looped);
     EXPECT_EQ(system_.calls, (Log{"probe InterfaceKAVRO", "probe KAVRO", "block InterfaceKAVRO", "publish"}));
-    EXPECT_EQ(log_, (Log{"archive", "refresh list", "fit", "build", "remote listener", "command sender", "gps reader",
-                         "map feed", "wiimote find", "joystick probe", "save kavro.xml", "stop graphs", "release",
-                         "joystick release", "wiimote close"}));
+    EXPECT_EQ(log_, (Log{"archive", "refresh list", "fit", "home page", "build", "remote listener", "command sender",
+                         "gps reader", "map feed", "wiimote find", "joystick probe", "save kavro.xml", "stop graphs",
+                         "release", "joystick release", "wiimote close"}));
     EXPECT_TRUE(app_.drive.quit.load());
     EXPECT_FALSE(ui::is_window(system_.published));
     EXPECT_EQ(app_.controls, nullptr);
@@ -140,7 +140,7 @@ TEST_F(StartupTest, FailedVideoBuildEndsWithAMessageAndNoSave) {
     EXPECT_EQ(run_console(app_, system_), 0);
     ASSERT_EQ(boxes_.seen().size(), 1u);
     EXPECT_EQ(boxes_.seen()[0], "Error: Initialisation failed !.\nSoftware will exit.");
-    EXPECT_EQ(log_, (Log{"archive", "refresh list", "fit", "build", "release"}));
+    EXPECT_EQ(log_, (Log{"archive", "refresh list", "fit", "home page", "build", "release"}));
     EXPECT_EQ(system_.calls, (Log{"probe InterfaceKAVRO", "probe KAVRO", "block InterfaceKAVRO"}));
     EXPECT_EQ(windows(), before);
     EXPECT_FALSE(fs::exists(dir_ / "interface.xml"));  // retired at load, not written again

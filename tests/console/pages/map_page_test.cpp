@@ -52,6 +52,40 @@ QVariant evaluate(QWebEnginePage& page, const QString& script) {
     return result;
 }
 
+// A window with the web pane 1018 alone, shown.
+ui::Hwnd web_pane_window() {
+    ui::DialogTemplate t;
+    t.caption = "map";
+    t.style = ui::WS_POPUP | ui::WS_CAPTION;
+    t.rect = {0, 0, 400, 300};
+    t.controls = {{1018, ui::WindowClass::WebView, "", {0, 0, 400, 300}, ui::WS_VISIBLE}};
+    const ui::Hwnd dlg = ui::create_dialog(t, [](ui::Hwnd, unsigned m, ui::WPARAM, ui::LPARAM) -> ui::LRESULT {
+        return m == ui::WM_INITDIALOG ? 1 : 0;
+    });
+    ui::show_window(dlg, ui::SW_SHOW);
+    return dlg;
+}
+
+// The browser of a web pane, once the front end has made it.
+QWebEngineView* browser_of(ui::qt::FrontEnd& fe, ui::Hwnd pane) {
+    QWebEngineView* view = nullptr;
+    for (int i = 0; i < 100 && !view; ++i) {
+        test::settle(1);
+        if (QWidget* w = fe.widget(pane)) view = w->findChild<QWebEngineView*>();
+    }
+    return view;
+}
+
+// Waits until `script` answers true in the page (a page loads on its own time).
+bool wait_true(QWebEnginePage& page, const QString& script) {
+    const auto give_up = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < give_up) {
+        if (evaluate(page, script).toBool()) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+
 TEST(MapPage, ShowsTheFeedsPositionsAndSnapshotsInTheWebPane) {
     ui::qt::install_web_engine();
     ui::qt::FrontEnd& fe = test::offscreen_front_end("map_page_tests");
@@ -77,26 +111,14 @@ TEST(MapPage, ShowsTheFeedsPositionsAndSnapshotsInTheWebPane) {
     std::thread feed([&] { map_feed_thread(state, table, window, quit, config); });
     const std::uint16_t port = bound.get_future().get();
 
-    ui::DialogTemplate t;
-    t.caption = "map";
-    t.style = ui::WS_POPUP | ui::WS_CAPTION;
-    t.rect = {0, 0, 400, 300};
-    t.controls = {{1018, ui::WindowClass::WebView, "", {0, 0, 400, 300}, ui::WS_VISIBLE}};
-    const ui::Hwnd dlg = ui::create_dialog(t, [](ui::Hwnd, unsigned m, ui::WPARAM, ui::LPARAM) -> ui::LRESULT {
-        return m == ui::WM_INITDIALOG ? 1 : 0;
-    });
-    ui::show_window(dlg, ui::SW_SHOW);
+    const ui::Hwnd dlg = web_pane_window();
     const ui::Hwnd pane = ui::get_dlg_item(dlg, 1018);
     const std::string url = "file://" KAVRO_SOURCE_DIR "/console/pages/web/indexMap.html?feed=127.0.0.1:" +
                             std::to_string(port);
     ui::web_navigate(pane, url);
     test::settle();
 
-    QWebEngineView* view = nullptr;
-    for (int i = 0; i < 100 && !view; ++i) {
-        test::settle(1);
-        if (QWidget* w = fe.widget(pane)) view = w->findChild<QWebEngineView*>();
-    }
+    QWebEngineView* view = browser_of(fe, pane);
     ASSERT_NE(view, nullptr) << "the web pane has no browser";
     QVariant lat;
     const auto give_up = std::chrono::steady_clock::now() + 60s;
@@ -125,6 +147,34 @@ TEST(MapPage, ShowsTheFeedsPositionsAndSnapshotsInTheWebPane) {
     test::settle();
     quit = true;
     feed.join();
+}
+
+
+// The home page as the console opens it: the window's robots and editor port become its links, and its map link
+// leads to the map page shipped beside it.
+TEST(HomePage, LinksTheWindowsPagesAndLeadsToTheMap) {
+    ui::qt::install_web_engine();
+    ui::qt::FrontEnd& fe = test::offscreen_front_end("map_page_tests");
+    const ui::Hwnd dlg = web_pane_window();
+    const ui::Hwnd pane = ui::get_dlg_item(dlg, 1018);
+    ui::web_navigate(pane, "file://" KAVRO_SOURCE_DIR "/console/pages/web/home.html"
+                           "?robot1=127.0.0.11:82&robot3=10.77.0.13:8082&editor=8090");
+    QWebEngineView* view = browser_of(fe, pane);
+    ASSERT_NE(view, nullptr) << "the web pane has no browser";
+    QWebEnginePage& page = *view->page();
+    ASSERT_TRUE(wait_true(page, "document.readyState === 'complete' && document.title === 'KAVRO station'"));
+    EXPECT_EQ(evaluate(page, "Array.from(document.querySelectorAll('#robots a')).map(a => a.href).join(' ')")
+                  .toString()
+                  .toStdString(),
+              "http://127.0.0.11:82/ http://10.77.0.13:8082/");
+    EXPECT_EQ(evaluate(page, "document.getElementById('editorLink').href").toString().toStdString(),
+              "http://127.0.0.1:8090/KAVRO/");
+
+    evaluate(page, "document.getElementById('mapLink').click(); 1");
+    EXPECT_TRUE(wait_true(page, "document.title === 'KAVRO map'"));
+    EXPECT_EQ(ui::web_location(pane), "file://" KAVRO_SOURCE_DIR "/console/pages/web/indexMap.html");
+    ui::destroy_window(dlg);
+    test::settle();
 }
 
 } // namespace

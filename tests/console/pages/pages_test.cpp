@@ -324,6 +324,24 @@ TEST_F(PagesTest, RobotAndVideoSourcePages) {
     EXPECT_EQ(c.web_location(kPaneWeb), "http://127.0.0.24:8090");
 }
 
+TEST_F(PagesTest, HomePageIsTheShippedPageBesideTheMapWithTheWindowsPages) {
+    // The setting names a page shipped beside the map page (both installed from console/pages/web/).
+    const PagesOptions defaults;
+    EXPECT_EQ(fs::path(defaults.home_page).parent_path(), fs::path(defaults.map_page).parent_path());
+    EXPECT_TRUE(fs::is_regular_file(fs::path(KAVRO_SOURCE_DIR) / "console/pages/web" /
+                                    fs::path(defaults.home_page).filename()));
+    // Robots without an address are left out; the editor's port is the window's web server port.
+    c.at(robot_address(1)).address = {127, 0, 0, 11};
+    c.at(robot_config_edit(1)).text = "82";
+    c.at(robot_address(3)).address = {10, 77, 0, 13};
+    c.at(robot_config_edit(3)).text = "8082";
+    c.at(kWebPortEdit).text = "8090";
+    pages->show_home_page();
+    EXPECT_EQ(c.web_location(kPaneWeb), "file://" + (drive.path() / "Program Files/KAVRO/Map/home.html").string() +
+                                            "?robot1=127.0.0.11:82&robot3=10.77.0.13:8082&editor=8090");
+    EXPECT_EQ(app.window.view.load(), kViewPages);
+}
+
 // A mixer's control port on loopback that answers each datagram with `answer` (when not empty).
 struct FakeMixer {
     UdpEndpoint udp;

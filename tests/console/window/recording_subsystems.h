@@ -66,6 +66,7 @@ class RecordingPages : public Pages {
 public:
     explicit RecordingPages(Log& log) : log_(log) {}
     void archive_old_snapshots() override { log_.push_back("archive"); }
+    void show_home_page() override { log_.push_back("home page"); }
     void take_snapshot() override { log_.push_back("snapshot"); }
     void navigate_map() override { log_.push_back("navigate map"); }
     void show_robot_page() override { log_.push_back("robot page"); }

@@ -47,6 +47,7 @@ RobotSimulator::RobotSimulator(std::vector<RobotSpec> robots, SimSettings settin
 RobotSimulator::~RobotSimulator() {
     for (auto& r : robots_)
         if (r.fd >= 0) ::close(r.fd);
+    if (copy_fd_ >= 0) ::close(copy_fd_);
 }
 
 bool RobotSimulator::open() {
@@ -69,6 +70,9 @@ bool RobotSimulator::open() {
         r.bound_port = ntohs(a.sin_port);
         if (is_unset(r.spec.node))
             std::memcpy(r.spec.node.data(), &a.sin_addr.s_addr, 4);
+        r.loopback = (ntohl(a.sin_addr.s_addr) >> 24) == 127;
+        if (r.loopback && !settings_.stations.empty() && copy_fd_ < 0)
+            copy_fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (settings_.verbose)
             std::fprintf(stderr, "kavro-robot-sim: robot on %s, status to port %u\n", endpoint_text(a).c_str(),
                          static_cast<unsigned>(r.spec.status_port));
@@ -198,7 +202,8 @@ void RobotSimulator::send_status(RobotModel& r) {
         copy.sin_family = AF_INET;
         copy.sin_port = htons(station_status_port(int(index) + 1));
         std::memcpy(&copy.sin_addr.s_addr, station.data(), 4);
-        ::sendto(r.fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&copy), sizeof copy);
+        const int from = r.loopback && copy_fd_ >= 0 ? copy_fd_ : r.fd;
+        ::sendto(from, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&copy), sizeof copy);
     }
 }
 

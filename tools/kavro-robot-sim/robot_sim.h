@@ -52,6 +52,7 @@ struct RobotModel {
     double start_latitude = 0.0, start_longitude = 0.0;
     Clock::time_point last_command{};
     Clock::time_point autojump_until{};
+    bool loopback = false;               // bound to a 127.x.y.z address, which cannot leave this machine
     bool driven = false;                 // someone sent a command: status goes to them
     sockaddr_in controller{};
     std::uint64_t commands = 0;
@@ -97,6 +98,9 @@ private:
     mutable std::mutex lock_;
     std::vector<RobotModel> robots_;
     SimSettings settings_;
+    // Sends the station copies of robots on loopback addresses (their own socket cannot reach another
+    // machine or network namespace); bound to no address, so the system picks the way out.
+    int copy_fd_ = -1;
 };
 
 } // namespace kavro::robot

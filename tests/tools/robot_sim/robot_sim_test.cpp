@@ -9,7 +9,18 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 using namespace kavro::console;
@@ -152,6 +163,77 @@ TEST(RobotSimulator, StopsWhenCommandsStopComing) {
     ASSERT_TRUE(status.wait("127.0.0.43", [](auto& s) { return s.wheel1 == 64; }, 2000ms));
     stop_sim = true;
     sim_thread.join();
+}
+
+namespace {
+
+// The body of the test below, in a child process with a network namespace of its own: a veth link stands for
+// the cable to a mixer's station at 10.99.0.2 (known to the neighbour table, so nothing waits for an answer),
+// and a packet socket on its far end sees what leaves. 0 when robot 1's status copy left towards the station's
+// port; 77 when this system gives no namespace to play in; another code names the step that failed.
+int station_copy_leaves_from_a_loopback_robot() {
+    if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) return 77;
+    if (std::system("ip link set lo up && ip link add kvs0 type veth peer name kvs1 && "
+                    "ip addr add 10.99.0.1/24 dev kvs0 && ip link set kvs0 up && ip link set kvs1 up && "
+                    "ip neigh add 10.99.0.2 lladdr 02:00:00:00:00:02 dev kvs0") != 0)
+        return 77;
+    const int tap = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+    sockaddr_ll at{};
+    at.sll_family = AF_PACKET;
+    at.sll_protocol = htons(ETH_P_IP);
+    at.sll_ifindex = static_cast<int>(::if_nametoindex("kvs1"));
+    if (tap < 0 || ::bind(tap, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) return 2;
+    timeval wait{0, 100000};
+    ::setsockopt(tap, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+
+    StatusListener status;
+    SimSettings settings;
+    settings.stations.push_back({10, 99, 0, 2});
+    RobotSimulator sim({{"127.0.0.44", 0, status.port(), {}}}, settings);
+    if (!sim.open()) return 3;
+    std::atomic<bool> stop_sim{false};
+    std::thread sim_thread([&] { sim.run(stop_sim); });
+    UdpEndpoint console;
+    int result = 4;
+    if (console.open_towards(sim.port(0), "127.0.0.44") && console.send("init", 4) == 4) {
+        const auto forward = speed_command(127, 127);
+        console.send(forward.data(), 9);
+        // Copies go out every status period while the robot is driven: one must reach the link in 2 s.
+        for (int i = 0; i < 20 && result != 0; ++i) {
+            unsigned char packet[2048];
+            const long n = ::recv(tap, packet, sizeof packet, 0);
+            if (n < long(sizeof(iphdr) + sizeof(udphdr))) continue;
+            iphdr ip;
+            std::memcpy(&ip, packet, sizeof ip);
+            udphdr udp;
+            std::memcpy(&udp, packet + ip.ihl * 4, sizeof udp);
+            const char* text = reinterpret_cast<const char*>(packet + ip.ihl * 4 + sizeof udp);
+            const std::size_t length = std::size_t(n) - ip.ihl * 4 - sizeof udp;
+            kavro::robot::RobotStatus copy;
+            if (ip.protocol == IPPROTO_UDP && ip.daddr == htonl(0x0A630002) &&
+                ntohs(udp.dest) == station_status_port(1) && parse_status_datagram(text, length, copy))
+                result = 0;
+        }
+    }
+    stop_sim = true;
+    sim_thread.join();
+    ::close(tap);
+    return result;
+}
+
+} // namespace
+
+// A robot simulated on a loopback address (as scripts/run starts them) sends its status copies to a mixer on
+// another station: its own socket cannot send there (a 127.x.y.z source never leaves the machine).
+TEST(RobotSimulator, StationCopiesOfALoopbackRobotLeaveTheMachine) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(station_copy_leaves_from_a_loopback_robot());
+    int wstatus = 0;
+    ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    if (WEXITSTATUS(wstatus) == 77) GTEST_SKIP() << "no private network namespace with a veth link here";
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "no status copy left towards the station (step code above)";
 }
 
 TEST(RobotPage, ShowsTheRobotsStatusAndChangesItsSettings) {

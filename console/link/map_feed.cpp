@@ -156,15 +156,29 @@ bool wait_for_client(TcpConnection& client, const std::atomic<bool>& quit, const
     return true;
 }
 
-// The pause after each answer. False when quit was set meanwhile.
-bool pace(const std::atomic<bool>& quit, const MapFeedConfig& config) {
+enum class After { next_client, end_thread };
+enum class Paced { go_on, quit, client_left };
+
+// The pause after each answer, watching the quit flag and the client: a page that closes (a browser tab closed
+// or reloaded) frees the feed for the next client at once rather than after its next answer.
+Paced pace(TcpConnection& client, const std::atomic<bool>& quit, const MapFeedConfig& config) {
     for (auto waited = std::chrono::milliseconds(0); waited < config.pace && !quit.load(relaxed);
-         waited += config.quit_check)
-        std::this_thread::sleep_for(std::min(config.quit_check, config.pace - waited));
-    return !quit.load(relaxed);
+         waited += config.quit_check) {
+        if (client.wait_peer_closed(static_cast<int>(std::min(config.quit_check, config.pace - waited).count())))
+            return quit.load(relaxed) ? Paced::quit : Paced::client_left;
+    }
+    return quit.load(relaxed) ? Paced::quit : Paced::go_on;
 }
 
-enum class After { next_client, end_thread };
+// The next step after a pause.
+std::optional<After> after_pace(TcpConnection& client, const std::atomic<bool>& quit, const MapFeedConfig& config) {
+    switch (pace(client, quit, config)) {
+    case Paced::go_on: return std::nullopt;
+    case Paced::quit: return After::end_thread;
+    case Paced::client_left: break;
+    }
+    return After::next_client;
+}
 
 // A WebSocket client: the rest of the opening request, the handshake, then one answer per message.
 After serve_websocket(TcpConnection& client, std::string head, MapFeedState& state, const RobotTable& table,
@@ -209,7 +223,7 @@ After serve_websocket(TcpConnection& client, std::string head, MapFeedState& sta
             if (!answer.empty() && answer.back() == '\0') answer.pop_back();
             const std::string message = websocket_text_frame(answer);
             if (client.send(message.data(), message.size()) < 0) return After::next_client;
-            if (!pace(quit, config)) return After::end_thread;
+            if (const auto after = after_pace(client, quit, config)) return *after;
             if (window.view() != kMapView) {
                 const std::string close = websocket_close_frame();
                 client.send(close.data(), close.size());
@@ -241,7 +255,7 @@ After serve_raw(TcpConnection& client, std::string first, MapFeedState& state, c
         if (!answer_map_request(data, n, state, table, window, answer))
             return After::end_thread; // the sensor filter is gone until the console is started again
         if (client.send(answer.data(), answer.size()) < 0) return After::next_client;
-        if (!pace(quit, config)) return After::end_thread;
+        if (const auto after = after_pace(client, quit, config)) return *after;
         if (window.view() != kMapView) return After::next_client; // the map page is no longer shown
     }
 }

@@ -127,6 +127,12 @@ bool TcpConnection::wait_readable(int timeout_ms) const {
     return wait_for_input(fd_, timeout_ms) != 0;
 }
 
+bool TcpConnection::wait_peer_closed(int timeout_ms) const {
+    if (fd_ < 0) return true;
+    pollfd p{fd_, POLLRDHUP, 0};
+    return ::poll(&p, 1, timeout_ms) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 void TcpConnection::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

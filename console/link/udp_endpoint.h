@@ -62,6 +62,9 @@ public:
     long send(const void* bytes, std::size_t length, int flags = 0);
     // Waits until the connection is readable (data, end or error); false on timeout.
     bool wait_readable(int timeout_ms) const;
+    // Waits up to `timeout_ms` for the peer to close its side (or the connection to fail); bytes it sent
+    // before are left to read. True when it has.
+    bool wait_peer_closed(int timeout_ms) const;
     void close();
     bool is_open() const { return fd_ >= 0; }
 

@@ -332,6 +332,39 @@ TEST(MapFeedServer, ASilentClientIsClosedSoTheNextOneIsServed) {
     ::close(page);
 }
 
+// A page that goes away (a browser tab closed or reloaded) frees the feed at once, not after the pause: the
+// reloaded page is served long before the pause of the one it replaced ends.
+TEST(MapFeedServer, AClientThatLeavesDuringThePauseFreesTheFeedAtOnce) {
+    MapFeedState state;
+    RobotTable table;
+    FakeWindow window;
+    std::atomic<bool> quit{false};
+    std::promise<std::uint16_t> bound;
+    MapFeedConfig config;
+    config.port = 0;
+    config.bind_address = "127.0.0.1";
+    config.pace = 6000ms;
+    config.quit_check = 20ms;
+    config.on_listening = [&](std::uint16_t p) { bound.set_value(p); };
+    std::thread server([&] { map_feed_thread(state, table, window, quit, config); });
+    const std::uint16_t port = bound.get_future().get();
+
+    const int gone = connect_to(port);
+    ASSERT_GE(gone, 0);
+    ASSERT_EQ(::send(gone, kRequest.data(), kRequest.size(), 0), static_cast<ssize_t>(kRequest.size()));
+    ASSERT_FALSE(read_for(gone, 3000ms).empty());
+    // Its next request is sent, then it leaves without waiting for the answer.
+    ::send(gone, kRequest.data(), kRequest.size(), 0);
+    ::close(gone);
+    const int next = connect_to(port);
+    ASSERT_GE(next, 0);
+    ASSERT_EQ(::send(next, kRequest.data(), kRequest.size(), 0), static_cast<ssize_t>(kRequest.size()));
+    EXPECT_FALSE(read_for(next, 3000ms).empty()) << "the next client still waits for the pause of the one that left";
+    quit = true;
+    server.join();
+    ::close(next);
+}
+
 namespace {
 
 // A client's masked frame.

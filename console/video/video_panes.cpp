@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace kavro::console {
 
@@ -78,8 +79,20 @@ HRESULT ConsoleVideo::fail(int location, HRESULT hr) {
 
 // ---- build ------------------------------------------------------------------------------------------------
 
+// A plug-in's message box inside the build runs a message loop, so the operator can ask for a release (by
+// closing the window) or another build (by starting a view) before this one ends. A second build is refused;
+// the release is done when this build has ended, never under it.
 HRESULT ConsoleVideo::build() {
     Lock l(*this);
+    if (building_) return VFW_E_WRONG_STATE;
+    building_ = true;
+    const HRESULT hr = build_all();
+    building_ = false;
+    if (std::exchange(release_after_build_, false)) release_locked();
+    return hr;
+}
+
+HRESULT ConsoleVideo::build_all() {
     kavro::dshow::register_builtin_classes();  // the graph, builders and renderers as classes to create
     release_locked();
     HRESULT hr = build_players();
@@ -334,6 +347,10 @@ void ConsoleVideo::release_all() {
 // Every graph is stopped before it goes, so that no streaming thread is still in the overlay callback when
 // the callback is deleted. A second call finds nothing left.
 void ConsoleVideo::release_locked() {
+    if (building_ && depth_ > 1) {  // asked from inside the build (a message box's loop): done at its end
+        release_after_build_ = true;
+        return;
+    }
     video_ready_ = false;
     if (composite_ && composite_->control) composite_->control->Stop();
     if (mixer_view_ && mixer_view_->control) mixer_view_->control->Stop();

@@ -137,6 +137,7 @@ private:
     struct MeshView;
 
     HRESULT fail(int location, HRESULT hr);  // releases, reports, answers hr
+    HRESULT build_all();
     HRESULT build_players();
     HRESULT build_composite();
     HRESULT add_sources(Composite& g);
@@ -170,6 +171,8 @@ private:
     std::array<ComPtr<ICameraViewer>, 3> players_;  // ZOOM, MJPEG, MPEG4
     std::unique_ptr<MyCallback> callback_;
     bool video_ready_ = false;
+    bool building_ = false;             // build() is running (a message box inside it may run other calls)
+    bool release_after_build_ = false;  // a release was asked from inside the build
     bool quiet_ = false;  // failures are answered only, the caller releases and reports (take_layout)
     MinXL::t_xml_node document_{"_EMPTY_", ""};
     ConsoleLayout layout_;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace kavro::test {
 namespace {
@@ -204,6 +205,36 @@ TEST_F(VideoBuild, MissingLayoutFileStopsTheBuildButAMissingPlayerDoesNot) {
     video = make_video();
     EXPECT_EQ(video->build(), S_OK);
     EXPECT_TRUE(reported_.empty());
+}
+
+// A plug-in's message box during the build runs a message loop: the operator may close the window (the exit
+// releases the video) or start a view that builds again. Neither may free the graph the build is filling;
+// the release is done when the build ends.
+TEST_F(VideoBuild, AReleaseOrBuildAskedFromInsideTheBuildWaitsForItsEnd) {
+    console::VideoEnvironment env;
+    console::ConsoleVideo* video = nullptr;
+    HRESULT nested = S_OK;
+    bool first = true;
+    env.create = [&](REFCLSID c, REFIID i, void** o) {
+        if (c == CLSID_Mesh && std::exchange(first, false)) {
+            nested = video->build();
+            video->release_all();
+        }
+        return factory_(c, i, o);
+    };
+    env.report = [this](int location, HRESULT) { reported_.push_back(location); };
+    env.configs_dir = configs_.string() + "/";
+    auto owner = std::make_unique<console::ConsoleVideo>(app_, env);
+    video = owner.get();
+    EXPECT_EQ(video->build(), S_OK);
+    EXPECT_TRUE(FAILED(nested));
+    EXPECT_FALSE(video->video_ready());
+    EXPECT_EQ(video->mesh(), nullptr);
+    EXPECT_TRUE(reported_.empty());
+    // The next build makes the whole video again.
+    EXPECT_EQ(video->build(), S_OK);
+    EXPECT_TRUE(video->video_ready());
+    EXPECT_NE(video->mesh(), nullptr);
 }
 
 TEST_F(VideoBuild, CameraPaneDisconnectRemovesTheInsertedDecoderAndConnectBringsOneBack) {

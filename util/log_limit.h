@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
@@ -17,14 +18,16 @@ public:
     explicit LogLimit(int per_second = 20, std::FILE* out = nullptr);
 
     // Writes the line (printf format, without its line end) when the limit allows, or counts it. Thread-safe.
-    // `now` is for tests.
+    void write(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The same at a given time (for tests).
     void write(Clock::time_point now, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    template <typename... A> void write(const char* format, A... args) { write(Clock::now(), format, args...); }
 
     // Lines held back since the last line written.
     unsigned long held() const;
 
 private:
+    void write_line(Clock::time_point now, const char* format, std::va_list args);
+
     const int m_perSecond;
     std::FILE* const m_out;
     mutable std::mutex m_lock; // guards everything below

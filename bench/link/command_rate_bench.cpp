@@ -82,8 +82,7 @@ void CommandRate(benchmark::State& state) {
         DriveState drive;
         RobotTable table;
         drive.pad_y = 6;
-        drive.selection_mask = 1 | 2 | 4 | 8;
-        drive.reconnect_request = true;
+        set_selection(drive, 1 | 2 | 4 | 8);
         std::atomic<bool> stop_receiving{false};
         std::thread receive([&] {
             std::vector<pollfd> fds;

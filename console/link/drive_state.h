@@ -1,5 +1,6 @@
 // The drive input shared by the operator window, the joystick, the Wii Remote and the command sender.
-// Each field is written by one side and read by the other without a lock, hence relaxed atomics.
+// Each field is written by one side and read by the other without a lock, hence atomics: relaxed for single
+// values, release and acquire where a flag announces other fields (the selection, the autojump release).
 #pragma once
 
 #include <atomic>
@@ -24,5 +25,14 @@ struct DriveState {
     const int maximum_speed = kMaximumSpeed;
     const int dead_zone = kDeadZone;
 };
+
+// A click on a robot check box: the new selection, and a request that the sender redo the handshakes. The
+// request is stored first and the mask published after it, so a sender that sees the new mask also sees the
+// request and consumes it in the same cycle; the other order let it link the new robots, then take the request
+// one cycle later and send every robot a second "init".
+inline void set_selection(DriveState& drive, int mask) {
+    drive.reconnect_request.store(true, std::memory_order_relaxed);
+    drive.selection_mask.store(mask, std::memory_order_release);
+}
 
 } // namespace kavro::console

@@ -126,7 +126,9 @@ bool CommandSender::handshake_selected(int mask) {
 void CommandSender::send_autojump() {
     constexpr auto relaxed = std::memory_order_relaxed;
     // One command per release of the pad; leaving autojump mode during the wait still sends it.
-    while (!drive_.autojump_pending.load(relaxed) && drive_.autojump_mode.load(relaxed) && !drive_.quit.load(relaxed))
+    // Acquire pairs with the release of the pad, so the jump goes to where the pad was let go.
+    while (!drive_.autojump_pending.load(std::memory_order_acquire) && drive_.autojump_mode.load(relaxed) &&
+           !drive_.quit.load(relaxed))
         std::this_thread::sleep_for(timing_.autojump_step);
     const auto command = autojump_command(drive_.pad_x.load(relaxed), drive_.pad_y.load(relaxed));
     drive_.autojump_pending.store(false, relaxed);
@@ -149,7 +151,8 @@ void CommandSender::run() {
     constexpr auto relaxed = std::memory_order_relaxed;
     auto deadline = Clock::now();
     while (!drive_.quit.load(relaxed)) {
-        const int mask = drive_.selection_mask.load(relaxed);
+        // Acquire pairs with set_selection: a new mask comes with its reconnect request.
+        const int mask = drive_.selection_mask.load(std::memory_order_acquire);
         release_deselected(mask);
         if (mask == 0) {
             drive_.autojump_pending.store(false, relaxed);

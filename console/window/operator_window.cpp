@@ -86,8 +86,7 @@ void set_full_screen(ConsoleApp& app, Controls& c, bool on) {
 void select_robot(ConsoleApp& app, Controls& c, int k) {
     const int bit = kRobotBits[k - 1];
     const int mask = app.drive.selection_mask.load(std::memory_order_relaxed) ^ bit;
-    app.drive.selection_mask.store(mask, std::memory_order_relaxed);
-    app.drive.reconnect_request.store(true, std::memory_order_relaxed);
+    set_selection(app.drive, mask);
     for (int r = 1; r <= 4; ++r) c.set_checked(robot_select(r), (mask & kRobotBits[r - 1]) != 0);
 }
 
@@ -443,7 +442,8 @@ void window_left_down(ConsoleApp& app, Controls& c, int x, int y) {
 
 void window_left_up(ConsoleApp& app, Controls& c) {
     DriveState& d = app.drive;
-    if (d.autojump_mode.load(std::memory_order_relaxed)) d.autojump_pending.store(true, std::memory_order_relaxed);
+    // Release: the sender that sees the flag also sees the pad position it jumps to.
+    if (d.autojump_mode.load(std::memory_order_relaxed)) d.autojump_pending.store(true, std::memory_order_release);
     if (!app.window.mouse_drive) return;
     // The command sender takes the jump with the pad where it is, then clears the flag.
     unsigned waited = 0;

@@ -75,8 +75,7 @@ TEST_F(ConsoleStatusPath, RobotStatusReachesTheProgressBars) {
     RobotTable table;
     std::thread sender([&] { command_sender_thread(drive, table, fields); });
     drive.pad_y = 6; // full speed ahead
-    drive.selection_mask = 1;
-    drive.reconnect_request = true;
+    set_selection(drive, 1);
 
     BarWindow window;
     window.sensor = sensor.get();

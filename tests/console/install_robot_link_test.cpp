@@ -27,8 +27,7 @@ TEST(InstalledRobotLink, WindowFieldsDriveRobotsAndTheEndStopsThem) {
 
     const std::string forward("speed \x7f \x7f", 9), stop("speed @ @", 9);
     app->drive.pad_y = 6;
-    app->drive.selection_mask = 3;
-    app->drive.reconnect_request = true;
+    set_selection(app->drive, 3);
     ASSERT_TRUE(r1.wait_for([&](auto& d) { return !d.empty() && d.back().bytes == forward; }));
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(r2.received().empty());

@@ -24,7 +24,7 @@ std::size_t count_of(const std::vector<Datagram>& d, const std::string& bytes) {
 class CommandSenderTest : public ::testing::Test {
 protected:
     void start() {
-        thread_ = std::thread([this] { command_sender_thread(drive, table, fields); });
+        thread_ = std::thread([this] { command_sender_thread(drive, table, fields, timing); });
     }
     void stop() {
         drive.quit = true;
@@ -32,13 +32,15 @@ protected:
     }
     void TearDown() override { stop(); }
     void select(int mask) {
-        drive.selection_mask = mask;
-        drive.reconnect_request = true;
+        set_selection(drive, mask);
     }
 
     DriveState drive;
     RobotTable table;
     FakeFields fields;
+    // A fake robot answers "init" at once; the long wait only keeps a loaded machine from retrying a handshake
+    // and so sending a second "init" that the tests count.
+    LinkTiming timing{.handshake_wait = std::chrono::seconds(2)};
     std::thread thread_;
 };
 
@@ -143,8 +145,7 @@ TEST_F(CommandSenderTest, SelectionChangeRedoesHandshakesAndStopsTheRobotThatLef
 
     // An empty selection stops robot 2 as well and leaves everything quiet.
     r2.clear();
-    drive.selection_mask = 0;
-    drive.reconnect_request = true;
+    select(0);
     ASSERT_TRUE(r2.wait_for([](auto& d) { return count_of(d, kStop) == 1; }));
     r1.clear();
     r2.clear();
@@ -158,6 +159,7 @@ TEST_F(CommandSenderTest, SilentRobotIsRetriedWithoutStoppingTheOthers) {
     FakeRobot r2("127.0.0.12", /*silent=*/true);
     fields.set(1, {127, 0, 0, 11}, r1.port());
     fields.set(2, {127, 0, 0, 12}, r2.port());
+    timing.handshake_wait = std::chrono::milliseconds(150);
     start();
     select(3);
     ASSERT_TRUE(r2.wait_for([](auto& d) { return count_of(d, std::string("init")) >= 3; }));
@@ -228,8 +230,7 @@ TEST(CommandSenderPace, SelectedRobotWithoutAddressDoesNotSlowTheOthers) {
     DriveState drive;
     RobotTable table;
     std::thread sender([&] { command_sender_thread(drive, table, fields); });
-    drive.selection_mask = 3;
-    drive.reconnect_request = true;
+    set_selection(drive, 3);
     ASSERT_TRUE(r1.wait_for([](auto& d) { return count_of(d, kCentre) >= 3; }));
     const auto start = Clock::now();
     const std::size_t before = r1.count(kCentre);

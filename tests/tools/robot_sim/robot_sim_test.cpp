@@ -104,8 +104,7 @@ TEST(RobotSimulator, DrivenByTheCommandThread) {
     fields.set(1, {127, 0, 0, 41}, sim.port(0));
     fields.set(2, {127, 0, 0, 42}, sim.port(1));
     drive.pad_y = 6; // full speed forward
-    drive.selection_mask = 3;
-    drive.reconnect_request = true;
+    set_selection(drive, 3);
     std::thread sender([&] { command_sender_thread(drive, table, fields); });
 
     // Both robots drive north at full speed; the status comes from each robot's own address.
@@ -118,8 +117,7 @@ TEST(RobotSimulator, DrivenByTheCommandThread) {
     EXPECT_NEAR(status.last.longitude, 11.516666, 1e-6) << "straight north";
 
     // Robot 1 leaves the selection: its stop command halts it at once, robot 2 drives on.
-    drive.selection_mask = 2;
-    drive.reconnect_request = true;
+    set_selection(drive, 2);
     ASSERT_TRUE(status.wait("127.0.0.41", [](auto& s) { return s.wheel1 == 64 && s.wheel2 == 64; }, 1000ms));
     ASSERT_TRUE(status.wait("127.0.0.42", [](auto& s) { return s.wheel1 == 127; }));
 

@@ -188,11 +188,14 @@ void CameraPlayer::on_frame(std::span<const std::uint8_t> jpeg) {
             return;
         }
     }
+    {
+        // Kept before it shows: an operator who sees a picture can always save it.
+        std::lock_guard g(m_lock);
+        m_last.assign(jpeg.begin(), jpeg.end());
+        m_last_frame = std::chrono::steady_clock::now();
+        m_card_shown = false;
+    }
     if (shown && window) kavro::ui::present_frame(kavro::ui::Hwnd{window}, width, height, m_scaled.data(), width);
-    std::lock_guard g(m_lock);
-    m_last.assign(jpeg.begin(), jpeg.end());
-    m_last_frame = std::chrono::steady_clock::now();
-    m_card_shown = false;
 }
 
 void CameraPlayer::present_no_signal() {

@@ -14,7 +14,9 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <thread>
 
 using namespace kavro::test;
 using namespace std::chrono_literals;
@@ -69,6 +71,12 @@ std::string error_text(ICameraViewer* v) {
     EXPECT_EQ(v->GetErrorText(text, sizeof text), S_OK);
     return text;
 }
+
+// Runs `done` when the test ends, early or not.
+struct AtExit {
+    std::function<void()> done;
+    ~AtExit() { done(); }
+};
 
 class ViewerControls : public TempRegistry {
 protected:
@@ -138,15 +146,26 @@ TEST_F(ViewerControls, PlaysTheCameraAtThePanesSizeAndSavesItsPicture) {
     camera.start();
     ASSERT_TRUE(eventually([&] { return camera.port() != 0; }));
     const auto jpeg = std::make_shared<const std::vector<std::uint8_t>>(scene_jpeg());
-    std::atomic<bool> stop{false};
-    std::thread feeder([&] {
-        while (!stop) {
+    std::jthread feeder([&](std::stop_token stop) {
+        while (!stop.stop_requested()) {
             camera.publish(jpeg);
             std::this_thread::sleep_for(40ms);
         }
     });
 
     ComPtr<ICameraViewer> v = viewer(CLSID_MjpegViewer, IID_IMjpegViewer);
+    // A snapshot taken the moment the first camera picture shows (on the presenting thread) must find it.
+    std::atomic<bool> first_seen{false};
+    std::atomic<HRESULT> first_snapshot{S_FALSE}; // until the observer has taken it
+    const int token = ui::add_observer([&](const ui::Event& e) {
+        if (e.kind != ui::Event::Frame || e.hwnd != pane || first_seen) return;
+        const auto f = ui::current_frame(pane);
+        if (!f || f->width != 320 || !near(f->pixels[120 * 320 + 160], scene(384, 288), 8)) return;
+        first_seen = true;
+        first_snapshot = v->SaveSnapshot("C:/Program Files/KAVRO/Map/snapshot/first.jpg");
+    });
+    const AtExit unobserve{[token] { ui::remove_observer(token); }};
+    const AtExit stop_playing{[&] { v->Stop(); }}; // first: no frame is presented once the observer goes
     ASSERT_EQ(ui::attach_control(v.get(), pane), S_OK);
     ASSERT_EQ(v->SetAddress("127.0.0.1"), S_OK);
     ASSERT_EQ(v->SetPort(camera.port()), S_OK);
@@ -157,6 +176,9 @@ TEST_F(ViewerControls, PlaysTheCameraAtThePanesSizeAndSavesItsPicture) {
         return f && f->width == 320 && f->height == 240 && near(f->pixels[120 * 320 + 160], scene(384, 288), 8) &&
                near(f->pixels[10 * 320 + 300], scene(720, 24), 8);
     }));
+    // The pane can show the picture before the observer is told of it.
+    EXPECT_TRUE(eventually([&] { return first_snapshot != S_FALSE; }));
+    EXPECT_EQ(first_snapshot, S_OK) << error_text(v.get());
     // The snapshot is the camera's own picture, under the system's path on drive C.
     const std::string path = "C:/Program Files/KAVRO/Map/snapshot/snapshot1.jpg";
     ASSERT_EQ(v->SaveSnapshot(path.c_str()), S_OK);
@@ -179,8 +201,6 @@ TEST_F(ViewerControls, PlaysTheCameraAtThePanesSizeAndSavesItsPicture) {
     hosted.reset();
     ui::destroy_window(pane);
     EXPECT_EQ(ui::attached_control(pane), nullptr);
-    stop = true;
-    feeder.join();
 }
 
 TEST_F(ViewerControls, WithoutACameraThePaneSaysNoSignalAndThereIsNoSnapshot) {

@@ -22,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace kavro::ui::qt {
 
@@ -172,6 +173,9 @@ struct FrontEnd::Impl final : ControlEvents {
     std::unique_ptr<QObject> context;
     std::unordered_map<std::uint32_t, Entry> entries;
     std::unique_ptr<QtPump> pump;
+    // Widgets of destroyed windows waiting for their deletion; the front end deletes those still left when it
+    // ends (a window destroyed just before the loop ended is never deleted by Qt, nor is its browser's page).
+    std::vector<QPointer<QWidget>> doomed;
     int observer = 0;
     MessageBoxPresenter previous_presenter;
     bool resizing_from_qt = false;
@@ -317,6 +321,8 @@ struct FrontEnd::Impl final : ControlEvents {
         if (top) static_cast<TopWindow*>(w.data())->model_closing = true;
         w->hide();
         // Deleted once the current Qt handler (perhaps this very widget's) has returned.
+        std::erase_if(doomed, [](const QPointer<QWidget>& d) { return d.isNull(); });
+        doomed.push_back(w);
         QTimer::singleShot(0, context.get(), [w] { delete w.data(); });
     }
 
@@ -527,6 +533,8 @@ FrontEnd::~FrontEnd() {
             delete en.widget.data();
         }
     impl_->entries.clear();
+    for (const QPointer<QWidget>& w : impl_->doomed) delete w.data();
+    impl_->doomed.clear();
     impl_->context.reset();
 }
 

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -91,6 +92,9 @@ void install_web_engine() {
     // The engine's sandbox refuses to run as root; elsewhere it stays on.
     if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The engine writes its graphics set-up to stderr at every start (some twenty lines of information): the
+    // program's log keeps its warnings only. QT_LOGGING_RULES still turns the lines on.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     set_web_view_factory(WebViewFactory{&make_browser, &BrowserPane::sync_widget});
 }
 

@@ -5,6 +5,7 @@
 #include "tests/support/qt_front_end.h"
 #include "tests/support/sensor_stub.h"
 
+#include <QLoggingCategory>
 #include <QVariant>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -149,6 +150,16 @@ TEST(MapPage, ShowsTheFeedsPositionsAndSnapshotsInTheWebPane) {
     feed.join();
 }
 
+
+// The engine's start-up report (its graphics set-up, as information lines) stays out of the program's log; its
+// warnings stay in.
+TEST(BrowserEngine, KeepsItsStartUpReportOutOfTheLog) {
+    ui::qt::install_web_engine();
+    test::offscreen_front_end("map_page_tests");
+    const QLoggingCategory context("qt.webenginecontext");
+    EXPECT_FALSE(context.isInfoEnabled());
+    EXPECT_TRUE(context.isWarningEnabled());
+}
 
 // The home page as the console opens it: the window's robots and editor port become its links, and its map link
 // leads to the map page shipped beside it.

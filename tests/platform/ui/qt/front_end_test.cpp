@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -364,6 +365,40 @@ TEST(QtMessageBox, TheTestAnswersAMessageBoxOnTheWindowThreadAndFromAWorker) {
     }
     worker.join();
     EXPECT_EQ(answer.load(), IDOK);
+}
+
+// A program destroys its window after its message loop has ended, just before the front end goes: the window's
+// widgets go with the front end instead of outliving it (a web pane's page would outlive its browser profile).
+// Runs in a process of its own, which makes and ends its own front end; exits 0 when both widgets went.
+[[noreturn]] void destroy_last_window_then_end_the_front_end() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char name[] = "ui_qt_tests";
+    char* argv[] = {name, nullptr};
+    QPointer<QWidget> window;
+    QPointer<QWidget> button;
+    {
+        qt::FrontEnd fe(argc, argv);
+        DialogTemplate t;
+        t.caption = "last";
+        t.style = WS_POPUP | WS_CAPTION;
+        t.rect = {0, 0, 200, 100};
+        t.controls = {{2004, WindowClass::Button, "OK", {0, 0, 30, 14}, WS_VISIBLE | BS_PUSHBUTTON}};
+        const Hwnd h =
+            create_dialog(t, [](Hwnd, unsigned m, WPARAM, LPARAM) -> LRESULT { return m == WM_INITDIALOG ? 1 : 0; });
+        show_window(h, SW_SHOW);
+        settle();
+        window = fe.widget(h);
+        button = fe.widget(get_dlg_item(h, 2004));
+        if (!window || !button) std::_Exit(2);
+        destroy_window(h);
+    }
+    std::_Exit(window.isNull() && button.isNull() ? 0 : 1);
+}
+
+TEST(QtFrontEndEnd, TheWidgetsOfAWindowDestroyedAfterTheLoopGoWithTheFrontEnd) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(destroy_last_window_then_end_the_front_end(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(QtMessageBox, TimersKeepRunningWhileABoxIsUp) {

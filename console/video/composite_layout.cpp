@@ -163,8 +163,8 @@ HRESULT ConsoleVideo::take_layout(const MinXL::t_xml_node& doc, const ConsoleLay
         const CompositePane& n = layout.panes[k];
         p.left = n.left, p.top = n.top, p.right = n.right, p.bottom = n.bottom, p.alpha = n.alpha, p.z = n.z;
     }
+    // The file's overlay alpha applies from now on; only a remote layout switches the overlay on.
     overlay_.alpha.store(layout.overlay_alpha, relaxed);
-    if (layout.overlay_alpha != 0.0f) overlay_.enabled.store(true, relaxed);
     if (!composite_) return S_FALSE;
     quiet_ = true;
     HRESULT hr = S_OK;

@@ -102,7 +102,6 @@ HRESULT ConsoleVideo::build_all() {
     overlay_.enabled.store(false, relaxed);
     for (CompositePane& p : layout_.panes) p.connected = false;
     if (FAILED(hr = build_composite())) return hr;
-    snapshot_buffer_.assign(kSnapshotBufferSize, 0);
     if (FAILED(hr = build_mixer_view())) return hr;
     if (FAILED(hr = build_mesh_view())) return hr;
     video_ready_ = true;

@@ -79,9 +79,6 @@ struct VideoEnvironment {
 
 class ConsoleVideo : public VideoPanes {
 public:
-    // The image buffer of the snapshots: 768 x 576 x 3 bytes.
-    static constexpr std::size_t kSnapshotBufferSize = 768u * 576u * 3u;
-
     ConsoleVideo(ConsoleApp& app, VideoEnvironment env = {});
     ~ConsoleVideo() override;
 
@@ -176,7 +173,6 @@ private:
     bool quiet_ = false;  // failures are answered only, the caller releases and reports (take_layout)
     MinXL::t_xml_node document_{"_EMPTY_", ""};
     ConsoleLayout layout_;
-    std::vector<std::uint8_t> snapshot_buffer_;
 };
 
 } // namespace kavro::console

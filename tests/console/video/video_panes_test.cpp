@@ -1,6 +1,6 @@
 // The console's video graphs on the media platform with the real plug-ins: the build in its order, every
-// failing step with its error-trace location, the release, pane connect/disconnect with the inserted decoder,
-// and the overlay rule.
+// failing step of the build, of fitting to the panes, of running the mesh and of a remote layout with its
+// error-trace location, the release, pane connect/disconnect with the inserted decoder, and the overlay rule.
 #include "tests/console/video/video_test_support.h"
 
 #include "platform/ui/control_host.h"
@@ -82,10 +82,10 @@ TEST_F(VideoBuild, BuildsEveryGraphInOrderWithThePanesOfTheLayout) {
 // Every step of a build with the shipped layout (panes 0..4 shown), and the location its failure is traced
 // with; 0: the build goes on without it (a camera player).
 struct Step {
-    const char* what;
+    std::string what;
     int location;
 };
-const Step kBuildSteps[] = {
+const std::vector<Step> kBuildSteps = {
     {"create ZoomViewer", 0}, {"create MjpegViewer", 0}, {"create Mpeg4Viewer", 0},
     // composite
     {"create FilterGraph", kGraph}, {"create CaptureGraphBuilder2", kBuilder},
@@ -99,9 +99,23 @@ const Step kBuildSteps[] = {
     {"create Capteur", kSensor}, {"graph 1 AddFilter Capteur", kAddSensor},
     {"create SampleGrabber", kGrabber}, {"graph 1 AddFilter SampleGrabber", kAddGrabber},
     {"create NullRenderer", kNullRenderer}, {"graph 1 AddFilter Null Renderer", kAddNullRenderer},
-    {"create VMR9", kRenderer}, {"graph 1 AddFilter VMR9", kAddRenderer},
-    // the sensor through the grabber into the null renderer, then Noir into the mixing renderer
+    // the sensor filter's settings from the layout document, the grabber's set-up
+    {"sensor control", kSensorControl},
+    {"sensor GetConfig 1", kSensorGetConfig}, {"sensor SetConfig 1", kSensorSetConfig},
+    {"sensor GetConfig 2", kSensorGetConfig}, {"sensor SetConfig 2", kSensorSetConfig},
+    {"sensor GetConfig 3", kSensorGetConfig}, {"sensor SetConfig 3", kSensorSetConfig},
+    {"sensor GetConfig 4", kSensorGetConfig}, {"sensor SetConfig 4", kSensorSetConfig},
+    {"grabber control", kGrabberControl}, {"grabber SetBufferSamples", kGrabberSetup},
+    {"grabber SetOneShot", kGrabberSetup}, {"grabber SetMediaType", kGrabberSetup},
+    // the mixing renderer
+    {"create VMR9", kRenderer}, {"graph 1 AddFilter VMR9", kAddRenderer}, {"renderer 1 config", kRendererConfig},
+    {"renderer 1 SetRenderingMode", kRenderingMode}, {"renderer 1 SetNumberOfStreams", kStreams},
+    {"renderer 1 windowless", kWindowless}, {"renderer 1 mixer control", kMixerControl},
+    {"renderer 1 bitmap", kMixerBitmap}, {"grabber SetCallback", kGrabberSetup},
+    // the sensor through the grabber into the null renderer, the renderer in its pane, Noir into the renderer
     {"builder 1 RenderStream", kRenderSensor}, {"graph 1 Connect", kRenderSensor}, {"graph 1 Connect", kRenderSensor},
+    {"renderer 1 SetVideoClippingWindow", kClippingWindow}, {"renderer 1 GetMixingPrefs", kMixingPrefs},
+    {"renderer 1 SetMixingPrefs", kMixingPrefs}, {"renderer 1 SetVideoPosition", kVideoPosition},
     {"builder 1 RenderStream", kRenderNoir}, {"graph 1 Connect", kRenderNoir},
     // pane connect of panes 0..4: the source's pin, the renderer's pin, the connection
     {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
@@ -109,11 +123,27 @@ const Step kBuildSteps[] = {
     {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
     {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
     {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin}, {"graph 1 Connect", kConnect},
+    // the streams: the background, then panes 0..4
+    {"renderer 1 SetOutputRect 0", kBackground}, {"renderer 1 SetAlpha 0", kBackground},
+    {"renderer 1 SetZOrder 0", kBackground},
+    {"renderer 1 SetOutputRect 1", kPaneStream}, {"renderer 1 SetAlpha 1", kPaneStream},
+    {"renderer 1 SetZOrder 1", kPaneStream},
+    {"renderer 1 SetOutputRect 2", kPaneStream}, {"renderer 1 SetAlpha 2", kPaneStream},
+    {"renderer 1 SetZOrder 2", kPaneStream},
+    {"renderer 1 SetOutputRect 3", kPaneStream}, {"renderer 1 SetAlpha 3", kPaneStream},
+    {"renderer 1 SetZOrder 3", kPaneStream},
+    {"renderer 1 SetOutputRect 4", kPaneStream}, {"renderer 1 SetAlpha 4", kPaneStream},
+    {"renderer 1 SetZOrder 4", kPaneStream},
+    {"renderer 1 SetOutputRect 5", kPaneStream}, {"renderer 1 SetAlpha 5", kPaneStream},
+    {"renderer 1 SetZOrder 5", kPaneStream},
     // mixer view
     {"create FilterGraph", kMixerViewFirst}, {"create CaptureGraphBuilder2", kMixerViewFirst + 1},
     {"graph 2 media control", kMixerViewFirst + 2}, {"builder 2 SetFiltergraph", kMixerViewFirst + 3},
     {"create JpegReceiver", kMixerViewFirst + 4}, {"graph 2 AddFilter JPEG Receiver", kMixerViewFirst + 5},
     {"create VMR9", kMixerViewFirst + 6}, {"graph 2 AddFilter VMR9", kMixerViewFirst + 7},
+    {"renderer 2 config", kMixerViewFirst + 8}, {"renderer 2 SetRenderingMode", kMixerViewFirst + 9},
+    {"renderer 2 SetNumberOfStreams", kMixerViewFirst + 10}, {"renderer 2 windowless", kMixerViewFirst + 11},
+    {"renderer 2 SetVideoClippingWindow", kMixerViewFirst + 12}, {"renderer 2 SetVideoPosition", kMixerViewFirst + 13},
     {"builder 2 RenderStream", kMixerViewFirst + 14}, {"graph 2 Connect", kMixerViewFirst + 14},
     // mesh view
     {"create FilterGraph", kMeshGraph}, {"create CaptureGraphBuilder2", kMeshGraph},
@@ -122,6 +152,99 @@ const Step kBuildSteps[] = {
     {"create Mesh", kMeshGraph}, {"graph 3 AddFilter Mesh", kMeshGraph},
     {"builder 3 RenderStream", kMeshGraph}, {"graph 3 Connect", kMeshGraph}};
 
+// The console's video with every graph object a stand-in that logs its calls and can fail one of them.
+class VideoSteps : public VideoFixture {
+protected:
+    // Runs `op` on a fresh video after `prepare` (whose steps are not walked) with nothing failing: its steps
+    // must be `table`'s, in order. Then once per step on a fresh video with that step failing: the step's
+    // location is reported once, nothing after the step ran, the failure released every stand-in, and a second
+    // release reports nothing. A step at location 0 fails without stopping the operation.
+    template <class Prepare, class Op>
+    void walk(const std::vector<Step>& table, Prepare prepare, Op op) {
+        std::vector<std::string> all;
+        for (const Step& s : table) all.push_back(s.what);
+        for (int i = -1; i < int(table.size()); ++i) {
+            SCOPED_TRACE(i < 0 ? std::string("nothing failing") : std::to_string(i) + ": " + all[std::size_t(i)]);
+            BuildSteps steps;
+            factory_ = RecordingFactory{};
+            factory_.steps = &steps;
+            reported_.clear();
+            auto video = make_video();
+            prepare(*video);
+            ASSERT_TRUE(reported_.empty());
+            const std::size_t base = steps.log.size();
+            steps.fail_at = i < 0 ? -1 : int(base) + i;
+            const HRESULT hr = op(*video);
+            const std::vector<std::string> done(steps.log.begin() + std::ptrdiff_t(base), steps.log.end());
+            if (i < 0 || table[std::size_t(i)].location == 0) {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_TRUE(reported_.empty());
+                ASSERT_EQ(done, all);
+                continue;
+            }
+            EXPECT_TRUE(FAILED(hr));
+            EXPECT_EQ(reported_, std::vector<int>{table[std::size_t(i)].location});
+            EXPECT_EQ(done, std::vector<std::string>(all.begin(), all.begin() + i + 1));
+            EXPECT_EQ(steps.live.load(), 0);
+            EXPECT_FALSE(video->video_ready());
+            EXPECT_FALSE(video->sensor());
+            EXPECT_EQ(video->composite_graph(), nullptr);
+            for (int key : {9, 10, 11}) EXPECT_EQ(video->media_control(key), nullptr);
+            video->release_all();
+            EXPECT_EQ(reported_.size(), 1u);
+        }
+    }
+    static void build(ConsoleVideo& video) { ASSERT_EQ(video.build(), S_OK); }
+    // What an operation without an answer did: a report says it failed.
+    HRESULT outcome() const { return reported_.empty() ? S_OK : E_FAIL; }
+};
+
+TEST_F(VideoSteps, EachFailingBuildStepReleasesEverythingAndReportsItsLocation) {
+    walk(kBuildSteps, [](ConsoleVideo&) {}, [](ConsoleVideo& v) { return v.build(); });
+}
+
+// After the build: fitting the pictures to the panes, running the mesh graph, and a remote layout that takes
+// camera 1 off (its inserted decoder leaves), brings camera 2 in and sets the sensor filter.
+TEST_F(VideoSteps, EachFailingStepAfterTheBuildReleasesEverythingAndReportsItsLocation) {
+    walk({{"renderer 1 SetVideoClippingWindow", kFitComposite}, {"renderer 1 SetVideoPosition", kFitCompositePosition},
+          {"renderer 2 SetVideoClippingWindow", kFitMixerView}, {"renderer 2 SetVideoPosition", kFitMixerViewPosition}},
+         build, [this](ConsoleVideo& v) { return v.fit_to_panes(), outcome(); });
+    walk({{"graph 3 Run", kRunMesh}}, build, [](ConsoleVideo& v) { return v.run_mesh_graph(); });
+
+    std::vector<Step> layout_steps;
+    for (int r = 1; r <= 4; ++r) {
+        layout_steps.push_back({("sensor GetConfig " + std::to_string(r)), kLayoutGetConfig});
+        layout_steps.push_back({("sensor SetConfig " + std::to_string(r)), kLayoutSetConfig});
+    }
+    for (int s = 1; s <= 4; ++s)
+        for (const char* call : {"SetOutputRect ", "SetAlpha ", "SetZOrder "})
+            layout_steps.push_back({("renderer 1 " + std::string(call) + std::to_string(s)), kPaneStream});
+    // Camera 1's pin, the pins of the decoder the graph inserted for it, and the renderer's input of pane 4.
+    const std::string camera = "Caméras IP1/Out", decoder_in = "JPEG Decoder/In",
+                      decoder_out = "JPEG Decoder/Out", renderer = "VMR9/VMR Input5";
+    const std::vector<Step> rest = {
+        {"builder 1 FindPin", kDisconnectSourcePin}, {camera + " ConnectedTo", kDisconnectPeerOfSource},
+        {decoder_in + " Disconnect", kDisconnectPeer}, {camera + " Disconnect", kDisconnectSource},
+        {"builder 1 FindPin", kDisconnectRendererPin}, {renderer + " ConnectedTo", kDisconnectPeerOfRenderer},
+        {decoder_out + " QueryPinInfo", kDisconnectPeerInfo}, {decoder_out + " Disconnect", kDisconnectDecoderPin},
+        {"graph 1 RemoveFilter", kRemoveDecoder}, {renderer + " Disconnect", kDisconnectRenderer},
+        {"builder 1 FindPin", kConnectSourcePin}, {"builder 1 FindPin", kConnectRendererPin},
+        {"graph 1 Connect", kConnect}, {"renderer 1 SetOutputRect 6", kPaneStream},
+        {"renderer 1 SetAlpha 6", kPaneStream}, {"renderer 1 SetZOrder 6", kPaneStream},
+        {"graph 1 Run", kRunComposite}};
+    layout_steps.insert(layout_steps.end(), rest.begin(), rest.end());
+    walk(layout_steps, build, [this](ConsoleVideo& v) {
+        CompositePane panes[kConsolePanes];
+        const ConsoleLayout now = v.layout();
+        std::copy(std::begin(now.panes), std::end(now.panes), panes);
+        panes[4].alpha = 0;
+        panes[5].alpha = 0.7f;
+        std::int32_t sensor[4][12] = {};
+        v.apply_remote_layout(panes, 0.8f, sensor);
+        return outcome();
+    });
+}
+
 // A filter of another class in place of one the build asks for, without the interface the build wants of it.
 struct WrongFilter {
     const char* what;
@@ -129,44 +252,7 @@ struct WrongFilter {
     int location;
 };
 
-TEST_F(VideoBuild, EachFailingStepReleasesEverythingAndReportsItsLocation) {
-    std::vector<std::string> all;
-    for (const Step& s : kBuildSteps) all.emplace_back(s.what);
-    {
-        BuildSteps steps;
-        factory_.steps = &steps;
-        auto video = make_video();
-        ASSERT_EQ(video->build(), S_OK);
-        ASSERT_EQ(steps.log, all);
-    }
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        SCOPED_TRACE(std::to_string(i) + ": " + all[i]);
-        BuildSteps steps;
-        steps.fail_at = int(i);
-        factory_ = RecordingFactory{};
-        factory_.steps = &steps;
-        reported_.clear();
-        auto video = make_video();
-        const HRESULT hr = video->build();
-        if (kBuildSteps[i].location == 0) {
-            EXPECT_EQ(hr, S_OK);
-            EXPECT_TRUE(reported_.empty());
-            EXPECT_EQ(steps.log, all);
-            continue;
-        }
-        EXPECT_TRUE(FAILED(hr));
-        EXPECT_EQ(reported_, std::vector<int>{kBuildSteps[i].location});
-        // Nothing after the failing step ran, and every graph and builder is gone with the release.
-        EXPECT_EQ(steps.log, std::vector<std::string>(all.begin(), all.begin() + std::ptrdiff_t(i) + 1));
-        EXPECT_EQ(steps.live.load(), 0);
-        EXPECT_FALSE(video->video_ready());
-        EXPECT_FALSE(video->sensor());
-        EXPECT_EQ(video->composite_graph(), nullptr);
-        for (int key : {9, 10, 11}) EXPECT_EQ(video->media_control(key), nullptr);
-        video->release_all();
-        EXPECT_EQ(reported_.size(), 1u);
-    }
-
+TEST_F(VideoBuild, AFilterWithoutTheInterfaceAskedForStopsTheBuildAtItsLocation) {
     const WrongFilter wrong[] = {
         {"capture card without adjustments", CLSID_CaptureCard, kPictureAdjust},
         {"camera 2 without its interface", CLSID_NetworkCamera2, kCameraControlFirst + 1},
@@ -306,7 +392,10 @@ TEST_F(VideoBuild, CurrentImageIsTheCompositeAsTheRendererShowsItAndATakenLayout
     ConsoleLayout layout = video->layout();
     layout.panes[4].alpha = 0;
     layout.panes[5].alpha = 0.7f;
+    layout.overlay_alpha = 0.6f;
     ASSERT_EQ(video->take_layout(doc, layout), S_OK);
+    EXPECT_EQ(video->layout().overlay_alpha, 0.6f);
+    EXPECT_FALSE(video->layout().overlay_enabled);  // only a remote layout switches the overlay on
     EXPECT_FALSE(video->layout().panes[4].connected);
     EXPECT_TRUE(video->layout().panes[5].connected);
     EXPECT_EQ(filters_of_class(video->composite_graph(), CLSID_JpegDecoder), 1);

@@ -1,7 +1,7 @@
 // What the video and remote-control suites share: a console whose operator window lives on the window system
 // model, the plug-ins registered in a registry of the test, a class factory that records every creation and
-// can refuse one or hand out another class instead, graphs and graph builders that log their calls and can
-// fail any one of them, and a capture card that records its picture adjustments.
+// can refuse one or hand out another class instead, stand-ins for the graph objects that log their calls and can
+// fail any one of them (step_objects.h), and a capture card that records its picture adjustments.
 #pragma once
 
 #include "console/video/video_panes.h"
@@ -12,6 +12,7 @@
 #include "platform/dshow/base/source.h"
 #include "platform/dshow/jpeg_decoder.h"
 #include "platform/ui/ui.h"
+#include "tests/console/video/step_objects.h"
 #include "tests/support/filters.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
@@ -111,99 +112,6 @@ private:
     std::vector<Call> calls_;
 };
 
-// The steps of a build as they happen: each creation, and each call on the filter graphs and capture graph
-// builders, which the factory hands out wrapped. The step numbered `fail_at` (from 0) fails instead of running.
-struct BuildSteps {
-    std::vector<std::string> log;
-    int fail_at = -1;
-    std::atomic<int> live{0};  // wrapped graphs and builders not yet destroyed
-
-    // Logs the step; true when it is the one to fail.
-    bool fails(std::string what) {
-        log.push_back(std::move(what));
-        return int(log.size()) - 1 == fail_at;
-    }
-};
-
-// A filter graph that logs every call as "graph N ..." and forwards it to the platform's graph.
-class StepGraph final : public com::ComObject<com::Implements<IGraphBuilder, IID_IGraphBuilder>> {
-public:
-    StepGraph(BuildSteps& steps, int n, ComPtr<IGraphBuilder> real)
-        : steps_(steps), name_("graph " + std::to_string(n) + " "), real_(std::move(real)) {
-        ++steps_.live;
-    }
-    ~StepGraph() override { --steps_.live; }
-
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == IID_IGraphBuilder || iid == IID_IFilterGraph) {
-            *object = static_cast<IGraphBuilder*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (iid == IID_IMediaControl && fails("media control")) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        return real_->QueryInterface(iid, object);
-    }
-    HRESULT AddFilter(IBaseFilter* f, const char* name) override {
-        return fails(std::string("AddFilter ") + name) ? E_FAIL : real_->AddFilter(f, name);
-    }
-    HRESULT RemoveFilter(IBaseFilter* f) override { return fails("RemoveFilter") ? E_FAIL : real_->RemoveFilter(f); }
-    HRESULT EnumFilters(IEnumFilters** e) override { return fails("EnumFilters") ? E_FAIL : real_->EnumFilters(e); }
-    HRESULT FindFilterByName(const char* name, IBaseFilter** f) override {
-        return fails("FindFilterByName") ? E_FAIL : real_->FindFilterByName(name, f);
-    }
-    HRESULT ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) override {
-        return fails("ConnectDirect") ? E_FAIL : real_->ConnectDirect(out, in, mt);
-    }
-    HRESULT Reconnect(IPin* pin) override { return fails("Reconnect") ? E_FAIL : real_->Reconnect(pin); }
-    HRESULT Disconnect(IPin* pin) override { return fails("Disconnect") ? E_FAIL : real_->Disconnect(pin); }
-    HRESULT SetDefaultSyncSource() override {
-        return fails("SetDefaultSyncSource") ? E_FAIL : real_->SetDefaultSyncSource();
-    }
-    HRESULT Connect(IPin* out, IPin* in) override { return fails("Connect") ? E_FAIL : real_->Connect(out, in); }
-    HRESULT Render(IPin* out) override { return fails("Render") ? E_FAIL : real_->Render(out); }
-
-private:
-    bool fails(const char* what) { return steps_.fails(name_ + what); }
-    bool fails(const std::string& what) { return steps_.fails(name_ + what); }
-    BuildSteps& steps_;
-    std::string name_;
-    ComPtr<IGraphBuilder> real_;
-};
-
-// A capture graph builder that logs every call as "builder N ..." and forwards it to the platform's builder.
-class StepBuilder final : public com::ComObject<com::Implements<ICaptureGraphBuilder2, IID_ICaptureGraphBuilder2>> {
-public:
-    StepBuilder(BuildSteps& steps, int n, ComPtr<ICaptureGraphBuilder2> real)
-        : steps_(steps), name_("builder " + std::to_string(n) + " "), real_(std::move(real)) {
-        ++steps_.live;
-    }
-    ~StepBuilder() override { --steps_.live; }
-
-    HRESULT SetFiltergraph(IGraphBuilder* g) override {
-        return fails("SetFiltergraph") ? E_FAIL : real_->SetFiltergraph(g);
-    }
-    HRESULT GetFiltergraph(IGraphBuilder** g) override {
-        return fails("GetFiltergraph") ? E_FAIL : real_->GetFiltergraph(g);
-    }
-    HRESULT RenderStream(const GUID* category, const GUID* type, IUnknown* source, IBaseFilter* intermediate,
-                         IBaseFilter* sink) override {
-        return fails("RenderStream") ? E_FAIL : real_->RenderStream(category, type, source, intermediate, sink);
-    }
-    HRESULT FindPin(IUnknown* filter, PIN_DIRECTION direction, const GUID* category, const GUID* type,
-                    BOOL unconnected, int num, IPin** pin) override {
-        return fails("FindPin") ? E_FAIL : real_->FindPin(filter, direction, category, type, unconnected, num, pin);
-    }
-
-private:
-    bool fails(const char* what) { return steps_.fails(name_ + what); }
-    BuildSteps& steps_;
-    std::string name_;
-    ComPtr<ICaptureGraphBuilder2> real_;
-};
-
 // Short names of the classes the console's video creates, for the step log.
 inline std::string class_name(REFCLSID c) {
     static const std::pair<CLSID, const char*> names[] = {
@@ -222,7 +130,8 @@ inline std::string class_name(REFCLSID c) {
 // Creates through the COM runtime (the plug-ins registered for the test), recording each class asked for.
 // `refuse`: the n-th request (from 1) of a class answers E_FAIL; `instead`: every request of a class gets a
 // "Noir" filter (which has none of the private interfaces); `card`: the capture card is a FakeCard; `steps`:
-// every creation is a step, and the graphs and graph builders come wrapped so that their calls are steps too.
+// every creation is a step, and the graphs, graph builders, renderers, sensor filter and sample grabber come as
+// stand-ins (step_objects.h) so that their calls are steps too.
 struct RecordingFactory {
     std::vector<CLSID> asked;
     std::optional<std::pair<CLSID, int>> refuse;
@@ -249,6 +158,17 @@ struct RecordingFactory {
                                                     real.put_void());
                 if (FAILED(hr)) return hr;
                 return ComPtr<ICaptureGraphBuilder2>(new StepBuilder(*steps, n, real))->QueryInterface(iid, object);
+            }
+            if (const char* name = clsid == CLSID_VideoMixingRenderer9 ? "renderer"
+                                   : clsid == CLSID_Capteur             ? "sensor"
+                                   : clsid == CLSID_SampleGrabber       ? "grabber"
+                                                                        : nullptr) {
+                ComPtr<IBaseFilter> real;
+                const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                                    real.put_void());
+                if (FAILED(hr)) return hr;
+                const std::string full = clsid == CLSID_VideoMixingRenderer9 ? name + (" " + std::to_string(n)) : name;
+                return ComPtr<IBaseFilter>(new StepFilter(*steps, full, real))->QueryInterface(iid, object);
             }
         }
         if (refuse && refuse->first == clsid &&

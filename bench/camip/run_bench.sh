@@ -6,6 +6,8 @@
 #     both against the same simulator process (target: ours at most half).
 # Usage: bench/camip/run_bench.sh [SECONDS=10]
 set -euo pipefail
+# Figures are written and read with a decimal point whatever the desktop's locale (awk follows it).
+export LC_ALL=C
 top=$(cd "$(dirname "$0")/../.." && pwd)
 secs=${1:-10}
 build=$top/build/bench

@@ -8,6 +8,8 @@
 # rounds; the verdict uses the medians (target: ours at most half of GStreamer's).
 #   bench/console/composite_bench.sh [--rounds 3] [--seconds 15]
 set -euo pipefail
+# Figures are written and read with a decimal point whatever the desktop's locale (awk follows it).
+export LC_ALL=C
 cd "$(dirname "$0")/../.."
 root="$PWD"
 rounds=3

@@ -24,6 +24,8 @@
 # Talvor and both pipelines run in a network namespace of their own (root), beside the camera simulator.
 #   bench/mixer/talvor_bench.sh [--rounds R (3)] [--seconds S (20)]
 set -euo pipefail
+# Figures are written and read with a decimal point whatever the desktop's locale (awk follows it).
+export LC_ALL=C
 rounds=3 secs=20
 while [ $# -gt 0 ]; do
   case $1 in

@@ -11,6 +11,8 @@
 # Usage: bench/vmr9/live_bench.sh [--rounds R (3)] [--seconds S (20)] [--anchors DIR]
 # The reference folder defaults to ../shared/anchors beside the clone, else /work/shared/anchors.
 set -euo pipefail
+# Figures are written and read with a decimal point whatever the desktop's locale (awk follows it).
+export LC_ALL=C
 
 top=$(cd "$(dirname "$0")/../.." && pwd)
 rounds=3

@@ -5,6 +5,8 @@
 # Builds the bench preset and the reference program (into build/bench/anchors, never into the sources).
 # Usage: bench/vmr9/run_bench.sh [reference source folder, default /work/shared/anchors]
 set -euo pipefail
+# Figures are written and read with a decimal point whatever the desktop's locale (awk follows it).
+export LC_ALL=C
 
 top=$(cd "$(dirname "$0")/../.." && pwd)
 anchors=${1:-/work/shared/anchors}

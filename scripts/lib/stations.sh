@@ -12,10 +12,15 @@ kavro_cables=0
 kavro_plugins=(noir.ax capTelcar.ax Mesh.ax WinGraphviz.dll Adlink.ax SenderJPEG.ax camIP.ax camIP2.ax camIP3.ax
   camIP4.ax JPEG_Receiver.ax VitaminCtrl.dll)
 
-# Ends what was started here, then removes the namespaces (and with them the veth ends inside them).
+# Ends what was started here, last started first and each before the next (the mixer ends before the cameras it
+# reads, so its log ends with its own quit, not with their lost streams), then removes the namespaces (and with
+# them the veth ends inside them).
 kavro_cleanup() {
-  local p ns
-  for p in "${kavro_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  local i ns
+  for ((i = ${#kavro_pids[@]} - 1; i >= 0; i--)); do
+    kill "${kavro_pids[i]}" 2>/dev/null || true
+    wait "${kavro_pids[i]}" 2>/dev/null || true
+  done
   wait 2>/dev/null || true
   for ns in "${kavro_namespaces[@]}"; do ip netns delete "$ns" 2>/dev/null || true; done
 }
@@ -54,6 +59,15 @@ kavro_can_make_namespaces() {
   local probe="kavro-probe-$$"
   ip netns add "$probe" 2>/dev/null || return 1
   ip netns delete "$probe"
+}
+
+# kavro_may_listen_on PORT: whether this process may listen on PORT (root, or a port at or above the first one
+# the kernel leaves to every user).
+kavro_may_listen_on() {
+  [ "$(id -u)" -eq 0 ] && return 0
+  local first
+  first=$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)
+  [ "$1" -ge "$first" ]
 }
 
 # kavro_namespace NAME: a new network namespace with its loopback up.
@@ -136,10 +150,13 @@ kavro_start_cameras() {
 }
 
 # kavro_mixer_configs DIR SHIPPED_MIXER_XML: the mixer's stored configurations when missing: the shipped layout
-# as the last one used, and a second one for the console's "Web" mode to choose (the first camera full screen).
+# as the last one used, and two for the console's "Web" mode to choose: the first camera full screen, and the
+# shipped grid again (choosing a configuration makes it the mixer's kavro_old.xml, so without a copy of its own
+# the grid could not be chosen back).
 kavro_mixer_configs() {
   mkdir -p "$1/configs"
   [ -f "$1/configs/kavro_old.xml" ] || cp "$2" "$1/configs/kavro_old.xml"
+  [ -f "$1/configs/grid.xml" ] || cp "$2" "$1/configs/grid.xml"
   [ -f "$1/configs/camera1_full.xml" ] ||
     sed -e '0,/<right>0.25<\/right><bottom>0.333333<\/bottom>/s##<right>1</right><bottom>1</bottom>#' \
       "$2" >"$1/configs/camera1_full.xml"

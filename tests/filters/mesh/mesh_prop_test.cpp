@@ -112,13 +112,15 @@ TEST_F(MeshPropTest, ModalFrameFromTheFiltersPageListReturnsWhenClosed) {
         for (int i = 0; i < 3000 && !page; ++i) {
             for (Hwnd top : top_level_windows())
                 if (get_window_text(top) == "Mesh Properties")
-                    for (Hwnd c : get_children(top))
-                        if (template_id(c) == mesh::IDD_MESHPROP) page = c;
+                    for (Hwnd c : get_children(top))  // activated (shows the filter's server) and shown
+                        if (template_id(c) == mesh::IDD_MESHPROP &&
+                            get_window_text(get_dlg_item(c, mesh::IDC_PORT)) == "2010" && is_window_visible(c))
+                            page = c;
             if (!page) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ASSERT_TRUE(page);
-        user::click(get_dlg_item(page, mesh::IDC_DEFAULT));
-        user::click(get_dlg_item(page, mesh::IDC_APPLY));
+        EXPECT_TRUE(user::click(get_dlg_item(page, mesh::IDC_DEFAULT)));
+        EXPECT_TRUE(user::click(get_dlg_item(page, mesh::IDC_APPLY)));
         // An OK that comes before the frame's loop has started (a loaded machine) is given again until the
         // frame has gone, so the test ends instead of waiting for a click that was spent too early.
         const Hwnd frame = get_parent(page);

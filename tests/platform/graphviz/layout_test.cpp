@@ -96,11 +96,14 @@ TEST(LayoutProcess, ALayoutThatTakesTooLongIsKilledAndTheNextDrawingWorks) {
     std::string jpeg, message;
     ASSERT_EQ(process.draw(kHub, &jpeg, &message), LayoutResult::Ok) << message;
     const pid_t first = process.worker_pid();
+    const std::string huge = huge_graph(100000);
     const auto t0 = std::chrono::steady_clock::now();
-    const LayoutResult r = process.draw(huge_graph(100000), &jpeg, &message);
+    const LayoutResult r = process.draw(huge, &jpeg, &message);
     const auto took = std::chrono::steady_clock::now() - t0;
     EXPECT_TRUE(r == LayoutResult::TimedOut || r == LayoutResult::Crashed) << to_string(r) << ": " << message;
-    EXPECT_LT(took, 3s); // the time limit, the kill and the wait
+    // The time limit, the kill and the wait; unkilled, this graph takes minutes. Sending the 1.5 MB text to the
+    // worker takes its share on a loaded machine, hence the slack.
+    EXPECT_LT(took, 10s);
     EXPECT_FALSE(alive(first));
     EXPECT_EQ(process.worker_pid(), -1);
     // Deeply nested subgraphs, left open: whatever Graphviz makes of them, the next drawing is not spoilt.
